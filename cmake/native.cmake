@@ -1,0 +1,21 @@
+# Native (Linux) tree: the portable logic against fakes, under GoogleTest.
+find_package(GTest REQUIRED)
+add_compile_options(-Wall -Wextra -g)
+
+add_library(worker_core STATIC ${WORKER_SOURCES})
+target_include_directories(worker_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+enable_testing()
+add_executable(unit_tests
+    tests/unit/fake_platform.cpp
+    tests/unit/messages_test.cpp
+    tests/unit/settings_test.cpp
+    tests/unit/update_cycle_test.cpp
+    tests/unit/worker_loop_test.cpp)
+target_compile_definitions(unit_tests PRIVATE
+    SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+set_source_files_properties(tests/unit/messages_test.cpp PROPERTIES
+    COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
+target_link_libraries(unit_tests PRIVATE worker_core GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests)

@@ -1,0 +1,71 @@
+// A scripted stand-in for the worker's operating system: settings in memory,
+// events and status lines recorded, capture files as strings, and an
+// Internet library that plays back what a test scripted for it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "worker/platform.h"
+
+namespace fake {
+
+struct Response {
+    bool rootFails = false;
+    uint32_t rootError = 0;
+    platform::OpenOutcome outcome = platform::OpenOutcome::Response;
+    uint32_t openError = 0;
+    bool statusQueryFails = false;
+    uint32_t status = 200;
+    std::vector<std::string> chunks;  // each read returns the next one, then 0 bytes
+    int failingRead = -1;             // index of the read that fails, -1 for none
+    uint32_t readError = 0;
+};
+
+struct State {
+    // settings file, per (file, "section/key") lower-cased
+    std::map<std::string, std::string> profile;
+    std::vector<std::string> statusLines;  // every lastlog written, in order
+    std::vector<std::pair<uint16_t, uint32_t>> events;  // (type, ID) reported
+    bool eventLogFails = false;
+
+    std::map<std::string, std::string> files;  // capture files by path
+    bool captureLocked = false;                // opening the capture file fails
+    int failingWrite = -1;                     // index of the write that fails
+    int captureOpens = 0;
+    int captureWrites = 0;
+    int openFiles = 0;
+
+    Response response;
+    std::map<uint32_t, std::string> errorMessages;  // the library's texts by error number
+    std::string lastResponseText;                   // left by the server (12003)
+    std::vector<std::string> requestedUrls;
+    std::vector<std::pair<uint32_t, uint32_t>> timeouts;  // (option, ms) on the root
+    uint32_t requestTimeout = 0;                          // given to the open of the URL
+    int openInternetHandles = 0;
+    int reads = 0;
+
+    uint32_t tick = 1000000;
+    uint32_t tickPerRequest = 0;  // how long each request takes
+    platform::LocalTime now{2012, 7, 3, 9, 5, 1};
+
+    std::string modulePath = "C:\\Program Files\\pelkor\\pelkor.exe";
+    bool eventCreationFails = false;
+    int liveEvents = 0;
+    int timeoutsBeforeStop = 0;  // the worker's wait times out this often, then ends
+    int waits = 0;
+};
+
+extern State state;
+
+// Resets everything to a fresh machine.
+void Reset();
+// A setting in section [setting] of the worker's settings file.
+void SetSetting(const std::string& key, const std::string& value);
+void RemoveSetting(const std::string& key);
+std::string StatusLine();  // lastlog as stored, "" when never written
+
+}  // namespace fake

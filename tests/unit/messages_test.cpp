@@ -1,0 +1,128 @@
+// Recording events, and the two copies of the message catalogue agreeing.
+// Compiled with code page 932 as its execution character set, like the
+// catalogue itself.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "fake_platform.h"
+#include "worker/messages.h"
+#include "worker/settings.h"
+
+using fake::state;
+
+namespace {
+
+class Messages : public ::testing::Test {
+protected:
+    void SetUp() override { fake::Reset(); }
+};
+
+TEST_F(Messages, StatusLineCarriesDateTimeAndText) {
+    state.now = {2012, 7, 3, 9, 5, 1};
+    RecordEvent(MSG_URL_FETCHED);
+    EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 URL取得に成功しました。");
+
+    state.now = {2026, 12, 31, 23, 59, 59};
+    RecordEvent(MSG_HTTP_EXCEPTION);
+    EXPECT_EQ(fake::StatusLine(), "2026/12/31,23:59:59 HTTP通信中に例外が発生しました。");
+}
+
+TEST_F(Messages, EventsGoToTheLogWithTheTypeOfTheirSeverity) {
+    RecordEvent(MSG_HTTP_STATUS_NOT_OK);
+    RecordEvent(MSG_URL_NOT_SET);
+    RecordEvent(MSG_SERVICE_START);
+    RecordEvent(0x00000010);  // success severity
+    const std::vector<std::pair<uint16_t, uint32_t>> expected = {
+        {1, MSG_HTTP_STATUS_NOT_OK}, {2, MSG_URL_NOT_SET}, {4, MSG_SERVICE_START}, {8, 0x10}};
+    EXPECT_EQ(state.events, expected);
+}
+
+TEST_F(Messages, FetchingChangesTheStatusLineButNeverReachesTheEventLog) {
+    RecordEvent(MSG_URL_FETCHING);
+    EXPECT_TRUE(state.events.empty());
+    EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 URL取得中・・・。");
+}
+
+TEST_F(Messages, UnknownIdReachesTheLogWithTheMemoryErrorTextInTheStatusLine) {
+    RecordEvent(0xC0001234);
+    EXPECT_EQ(state.events.back().second, 0xC0001234u);
+    EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 メモリエラー。");
+}
+
+TEST_F(Messages, StatusLineIsWrittenEvenWhenTheEventLogFails) {
+    state.eventLogFails = true;
+    RecordEvent(MSG_SERVICE_START);
+    EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 Pelkorサービスを開始します。");
+}
+
+// ---- the data table against the message-table source -------------------
+
+struct SourceMessage {
+    uint32_t id;
+    std::string text;  // lines joined by CR LF, as the resource holds them
+};
+
+// Reads resources/messages.mc (code page 932) as windmc does for our
+// entries: MessageId, Severity and the text lines up to a lone ".".
+std::vector<SourceMessage> ReadMessageSource() {
+    std::ifstream in(std::string(SOURCE_DIR) + "/resources/messages.mc", std::ios::binary);
+    std::vector<SourceMessage> messages;
+    std::string line;
+    uint32_t number = 0, severity = 0;
+    bool inText = false;
+    SourceMessage current{};
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (inText) {
+            if (line == ".") {
+                messages.push_back(current);
+                inText = false;
+            } else {
+                current.text += line + "\r\n";
+            }
+        } else if (line.rfind("MessageId=", 0) == 0) {
+            number = std::stoul(line.substr(10));
+        } else if (line.rfind("Severity=", 0) == 0) {
+            const std::string name = line.substr(9);
+            severity = name == "Error" ? 3 : name == "Warning" ? 2 : name == "Informational" ? 1 : 0;
+        } else if (line.rfind("Language=", 0) == 0) {
+            current = SourceMessage{(severity << 30) | number, ""};
+            inText = true;
+        }
+    }
+    return messages;
+}
+
+TEST(Catalogue, DataTableAndMessageTableCarryTheSameIdsAndTexts) {
+    const std::vector<SourceMessage> source = ReadMessageSource();
+    ASSERT_EQ(source.size(), kCatalogueRows);
+    for (size_t i = 0; i < kCatalogueRows; ++i) {
+        const CatalogueRow& row = kMessageCatalogue[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(row.id, source[i].id);
+        const std::string text = row.text;
+        if (text == "%s%s") {
+            // the generic entries: a title line, then the two insertions
+            EXPECT_NE(source[i].text.find("\r\n%1%2\r\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(text + "\r\n", source[i].text);
+        }
+    }
+}
+
+TEST(Catalogue, RowsAreDistinctAndFitTheirFields) {
+    std::set<uint32_t> ids;
+    for (const CatalogueRow& row : kMessageCatalogue) {
+        EXPECT_TRUE(ids.insert(row.id).second) << std::hex << row.id;
+        EXPECT_LT(strnlen(row.text, kCatalogueTextSize), kCatalogueTextSize) << std::hex << row.id;
+    }
+    EXPECT_EQ(sizeof(CatalogueRow), 48u);
+    EXPECT_STREQ(kMessageCatalogue[0].text, "メモリエラー。");
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Locations of the files and the settings as the worker reads them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_platform.h"
+#include "worker/settings.h"
+
+using fake::state;
+
+namespace {
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override { fake::Reset(); }
+};
+
+TEST_F(Settings, FilesLieBesideTheProgram) {
+    state.modulePath = "C:\\WINDOWS\\system32\\pelkor.exe";
+    ComputeLocations();
+    EXPECT_EQ(g_settingsPath, "C:\\WINDOWS\\system32\\pelkor.ini");
+    EXPECT_EQ(g_capturePath, "C:\\WINDOWS\\system32\\pelkor.txt");
+
+    state.modulePath = "D:\\my.tools\\v1.2\\pelkor.service.exe";
+    ComputeLocations();
+    EXPECT_EQ(g_settingsPath, "D:\\my.tools\\v1.2\\pelkor.ini");
+}
+
+TEST_F(Settings, MissingFileGivesTheDefaults) {
+    ReadSettings();
+    EXPECT_EQ(g_intervalMs, 600000u);
+    EXPECT_EQ(g_captureFlag, 0u);
+    EXPECT_EQ(g_timeoutMs, 10000u);
+    EXPECT_STREQ(g_currentUrl, "");
+}
+
+TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
+    fake::SetSetting("interval", "20");
+    fake::SetSetting("log", "2");
+    fake::SetSetting("timeout", "1");
+    fake::SetSetting("url", std::string(1100, 'u'));
+    ReadSettings();
+    EXPECT_EQ(g_intervalMs, 20000u);
+    EXPECT_EQ(g_captureFlag, 2u);
+    EXPECT_EQ(g_timeoutMs, 1000u);
+    EXPECT_EQ(std::string(g_currentUrl), std::string(1023, 'u'));
+
+    fake::SetSetting("interval", "4294968");  // wraps in 32 bits, as always
+    ReadSettings();
+    EXPECT_EQ(g_intervalMs, static_cast<uint32_t>(4294968u * 1000u));
+}
+
+}  // namespace

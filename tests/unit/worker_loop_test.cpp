@@ -1,0 +1,63 @@
+// The worker's life: start, ticks, stop.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fake_platform.h"
+#include "worker/messages.h"
+#include "worker/settings.h"
+#include "worker/worker.h"
+
+using fake::state;
+
+namespace {
+
+class WorkerLoop : public ::testing::Test {
+protected:
+    void SetUp() override { fake::Reset(); }
+};
+
+TEST_F(WorkerLoop, RecordsStartRunsOneCycleAPerTickAndRecordsItsEnd) {
+    fake::SetSetting("url", "http://127.0.0.1/update");
+    fake::SetSetting("interval", "0");
+    state.response.chunks = {"ok"};
+    state.timeoutsBeforeStop = 3;
+
+    EXPECT_EQ(RunWorker(), 1);
+
+    EXPECT_EQ(state.requestedUrls.size(), 3u);
+    ASSERT_GE(state.events.size(), 2u);
+    EXPECT_EQ(state.events.front().second, MSG_SERVICE_START);
+    EXPECT_EQ(state.events.back().second, MSG_SERVICE_END);
+    EXPECT_EQ(state.liveEvents, 0);
+    EXPECT_EQ(RequestWorkerStop(), 1);  // no event any more: nothing to do
+}
+
+TEST_F(WorkerLoop, NoCycleRunsBeforeTheFirstTick) {
+    fake::SetSetting("url", "http://127.0.0.1/update");
+    state.timeoutsBeforeStop = 0;
+    EXPECT_EQ(RunWorker(), 1);
+    EXPECT_TRUE(state.requestedUrls.empty());
+    EXPECT_EQ(state.waits, 1);
+}
+
+TEST_F(WorkerLoop, EndsAtOnceAndSilentlyWhenItsStopEventCannotBeMade) {
+    state.eventCreationFails = true;
+    EXPECT_EQ(RunWorker(), 0);
+    EXPECT_TRUE(state.events.empty());
+    EXPECT_TRUE(state.statusLines.empty());
+}
+
+TEST_F(WorkerLoop, AStopRequestedBeforeTheWorkerRunsIsKept) {
+    state.timeoutsBeforeStop = 5;
+    ASSERT_TRUE(CreateWorkerStopEvent());  // as a host does before the thread starts
+    EXPECT_EQ(RequestWorkerStop(), 1);
+
+    EXPECT_EQ(WorkerThreadMain(nullptr), 0u);
+
+    EXPECT_EQ(state.waits, 1);
+    EXPECT_EQ(state.liveEvents, 0);  // the same event, made once and closed once
+    EXPECT_EQ(state.events.back().second, MSG_SERVICE_END);
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+// Message catalogue (data copy) and recording of events. This file is
+// compiled with code page 932 as its execution character set, so the
+// Japanese texts below are stored as the CP932 bytes the status line needs.
+#include "messages.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "settings.h"
+
+const CatalogueRow kMessageCatalogue[kCatalogueRows] = {
+    {MSG_MEMORY_ERROR, "メモリエラー。"},
+    {MSG_DEVICE_OPEN_FAILED, "デバイスが開けられませんでした。"},
+    {MSG_DEVICE_ERROR, "デバイスがエラーが発生しました。"},
+    {MSG_URL_OPEN_FAILED, "URLを開く事が出来ませんでした。"},
+    {MSG_HTTP_STATUS_NOT_OK, "HTTPのステータスコードが正常以外です。"},
+    {MSG_HTTP_EXCEPTION, "HTTP通信中に例外が発生しました。"},
+    {MSG_URL_NOT_SET, "接続先URLが設定されていません。"},
+    {MSG_LOGFILE_OPEN_FAILED, "ログファイルを開く事が出来ませんでした。"},
+    {MSG_HTTP_EMPTY_RESPONSE, "HTTPの戻りデータが0バイトです。"},
+    {MSG_SERVICE_START, "Pelkorサービスを開始します。"},
+    {MSG_SERVICE_END, "Pelkorサービスを終了します。"},
+    {MSG_URL_FETCHED, "URL取得に成功しました。"},
+    {MSG_URL_FETCHING, "URL取得中・・・。"},
+    {MSG_DEVICE_OPENED, "デバイスが開けられました。"},
+    {MSG_DEBUG_MODE, "デバッグモードで動作します。"},
+    {MSG_GENERIC_ERROR, "%s%s"},
+    {MSG_GENERIC_WARNING, "%s%s"},
+    {MSG_GENERIC_INFO, "%s%s"},
+};
+
+const char* CatalogueText(uint32_t id) {
+    for (const CatalogueRow& row : kMessageCatalogue) {
+        if (row.id == id) return row.text;
+    }
+    return kMessageCatalogue[0].text;
+}
+
+uint16_t EventTypeFor(uint32_t id) {
+    // Indexed by the severity bits: success, informational, warning, error.
+    static const uint16_t kTypes[4] = {8, 4, 2, 1};
+    return kTypes[id >> 30];
+}
+
+std::string FormatStatusLine(const platform::LocalTime& t, const char* text) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%d/%.2d/%.2d,%.2d:%.2d:%.2d ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return std::string(stamp) + text;
+}
+
+void RecordEvent(uint32_t id) {
+    if (id != MSG_URL_FETCHING) platform::ReportEventToLog(EventTypeFor(id), id);
+    WriteStatusLine(FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id)));
+}

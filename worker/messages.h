@@ -1,0 +1,55 @@
+// The message catalogue and the one way the worker tells an administrator
+// anything: an event under the service's event source plus the time-stamped
+// status line `lastlog` in the settings file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform.h"
+
+// Message IDs: severity in bits 31-30, message number in bits 15-0. The
+// message-table resource (resources/pelkor.mc) carries the same IDs.
+enum MessageId : uint32_t {
+    MSG_MEMORY_ERROR = 0xC0000001,
+    MSG_DEVICE_OPEN_FAILED = 0xC0000065,
+    MSG_DEVICE_ERROR = 0xC0000066,
+    MSG_URL_OPEN_FAILED = 0xC0000067,
+    MSG_HTTP_STATUS_NOT_OK = 0xC0000068,
+    MSG_HTTP_EXCEPTION = 0xC0000069,
+    MSG_URL_NOT_SET = 0x800001FF,
+    MSG_LOGFILE_OPEN_FAILED = 0x80000200,
+    MSG_HTTP_EMPTY_RESPONSE = 0x80000201,
+    MSG_SERVICE_START = 0x400002BE,
+    MSG_SERVICE_END = 0x400002BF,
+    MSG_URL_FETCHED = 0x400002C0,
+    MSG_URL_FETCHING = 0x400002C1,  // status line only, never sent to the event log
+    MSG_DEVICE_OPENED = 0x4000044D,
+    MSG_DEBUG_MODE = 0x400004ED,
+    MSG_GENERIC_ERROR = 0xC0007530,
+    MSG_GENERIC_WARNING = 0x80007531,
+    MSG_GENERIC_INFO = 0x40007532,
+};
+
+constexpr size_t kCatalogueTextSize = 44;
+constexpr size_t kCatalogueRows = 18;
+
+struct CatalogueRow {
+    uint32_t id;
+    char text[kCatalogueTextSize];  // code page 932, NUL-padded
+};
+
+extern const CatalogueRow kMessageCatalogue[kCatalogueRows];
+
+// Text of the first catalogue row with this ID, or of the first row
+// (the memory-error text) when the ID is unknown.
+const char* CatalogueText(uint32_t id);
+
+// Event-log type for the severity bits of an ID (8, 4, 2, 1).
+uint16_t EventTypeFor(uint32_t id);
+
+// "2012/07/03,09:05:01 text"
+std::string FormatStatusLine(const platform::LocalTime& time, const char* text);
+
+void RecordEvent(uint32_t id);

@@ -1,0 +1,29 @@
+// Where the settings and capture files live and what the worker last read
+// from the settings file. Only the worker thread touches these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t kUrlBufferSize = 1024;
+constexpr uint32_t kShortestUrl = 5;  // a URL of 4 bytes or fewer is not set
+constexpr int kDefaultIntervalSeconds = 600;
+constexpr int kDefaultCapture = 0;
+constexpr int kDefaultTimeoutSeconds = 10;
+
+extern const char kSettingsFileName[];  // "pelkor.ini"
+extern const char kCaptureFileName[];   // "pelkor.txt"
+
+extern std::string g_settingsPath;
+extern std::string g_capturePath;
+extern char g_currentUrl[kUrlBufferSize];
+extern uint32_t g_intervalMs;
+extern uint32_t g_captureFlag;
+extern uint32_t g_timeoutMs;
+
+// Both paths from the drive and folder of the running program.
+void ComputeLocations();
+// interval, log, timeout, then url, from section [setting].
+void ReadSettings();
+// lastlog in section [log]; the result is not examined.
+void WriteStatusLine(const std::string& line);
