@@ -4,10 +4,15 @@ add_compile_options(-Wall -Wextra -g)
 
 add_library(worker_core STATIC ${WORKER_SOURCES})
 target_include_directories(worker_core PUBLIC ${CMAKE_SOURCE_DIR})
+add_library(service_core STATIC service/commands.cpp service/service_control.cpp)
+target_link_libraries(service_core PUBLIC worker_core)
 
 enable_testing()
 add_executable(unit_tests
     tests/unit/fake_platform.cpp
+    tests/unit/fake_scm.cpp
+    tests/unit/commands_test.cpp
+    tests/unit/service_control_test.cpp
     tests/unit/messages_test.cpp
     tests/unit/settings_test.cpp
     tests/unit/update_cycle_test.cpp
@@ -16,6 +21,6 @@ target_compile_definitions(unit_tests PRIVATE
     SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_source_files_properties(tests/unit/messages_test.cpp PROPERTIES
     COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
-target_link_libraries(unit_tests PRIVATE worker_core GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE service_core worker_core GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)

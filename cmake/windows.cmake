@@ -21,26 +21,37 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 932 -I ${MESSAGES_DIR} -I ${CMAKE_SOURC
 set_source_files_properties(resources/pelkor.rc PROPERTIES
     OBJECT_DEPENDS "${MESSAGES_DIR}/messages.rc;${MESSAGES_DIR}/messages_MSG00411.bin;${CMAKE_SOURCE_DIR}/resources/pelkor.ico")
 
-add_library(worker_win32 STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp)
-target_link_libraries(worker_win32 PUBLIC wininet advapi32)
+set(SERVICE_SOURCES
+    service/commands.cpp
+    service/service_control.cpp
+    service/win32/scm_win32.cpp
+    service/win32/main.cpp)
 
-# The worker in a plain console host, until the service host takes over.
-function(add_worker_host name tick_ms)
-    add_executable(${name} tests/host/win32/worker_host.cpp resources/pelkor.rc)
-    add_dependencies(${name} message_table)
+# The worker's tick is compiled in; test builds shorten it, so each tick
+# gets its own build of the worker.
+function(add_worker_library name tick_ms)
+    add_library(${name} STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp)
     target_compile_definitions(${name} PRIVATE PELKOR_TICK_MS=${tick_ms})
-    target_link_libraries(${name} PRIVATE worker_win32)
+    target_link_libraries(${name} PUBLIC wininet advapi32)
 endfunction()
-add_worker_host(pelkor 15000)
 
-# Test-only programs: the worker with a one-second tick (the worker's tick
-# is compiled in, so this needs its own build of the worker), and a reader
-# of a program's message table.
-add_library(worker_win32_fasttick STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp)
-target_compile_definitions(worker_win32_fasttick PRIVATE PELKOR_TICK_MS=1000)
-target_link_libraries(worker_win32_fasttick PUBLIC wininet advapi32)
-add_executable(pelkor_fasttick tests/host/win32/worker_host.cpp resources/pelkor.rc)
-add_dependencies(pelkor_fasttick message_table)
-target_link_libraries(pelkor_fasttick PRIVATE worker_win32_fasttick)
+function(add_program name worker)
+    add_executable(${name} ${ARGN} resources/pelkor.rc)
+    add_dependencies(${name} message_table)
+    target_link_libraries(${name} PRIVATE ${worker})
+endfunction()
 
+add_worker_library(worker_win32 15000)
+add_worker_library(worker_win32_fasttick 1000)
+
+# The service program as shipped.
+add_program(pelkor worker_win32 ${SERVICE_SOURCES})
+
+# Test-only programs: the service and a plain console host of the worker
+# with a one-second tick, and a reader of a program's message table.
+add_program(pelkor_fasttick worker_win32_fasttick ${SERVICE_SOURCES})
+add_program(workerhost_fasttick worker_win32_fasttick tests/host/win32/worker_host.cpp)
+set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_executable(msgdump tests/e2e/tools/msgdump.c)
+set_target_properties(msgdump PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)

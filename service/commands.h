@@ -1,0 +1,23 @@
+// The program's entry and its console commands: -install and -remove
+// register and remove the service; anything else hands the main thread to
+// the Service Control Manager's dispatcher.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kModulePathSize = 512;
+constexpr uint32_t kRegistryKeySize = 256;
+constexpr uint32_t kRemovePollMs = 1000;
+
+enum class Command { Install, Remove, Dispatch };
+
+// Only the first argument counts: - or / followed by "install" or
+// "remove", whole, in any ASCII letter case.
+Command SelectCommand(int argc, char** argv);
+
+// Process entry: 0 for the console commands whatever happened, 0 after the
+// service has stopped, 1 when the dispatcher cannot be started.
+int RunEntry(int argc, char** argv);
+
+void InstallService();
+void RemoveService();

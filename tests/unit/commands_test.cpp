@@ -1,0 +1,175 @@
+// The console commands and the choice of what the program does.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_scm.h"
+#include "service/commands.h"
+#include "service/service.h"
+#include "service/service_control.h"
+
+using fakescm::state;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+const char kEventSourceKey[] = "System\\CurrentControlSet\\Services\\Eventlog\\Application\\PELKOR_SVC";
+const char kServiceKey[] = "System\\CurrentControlSet\\Services\\pelkorService";
+
+struct ArgumentRow {
+    std::vector<std::string> arguments;
+    Command command;
+};
+
+class FirstArgument : public ::testing::TestWithParam<ArgumentRow> {};
+
+TEST_P(FirstArgument, SelectsTheCommand) {
+    std::vector<char*> argv = {const_cast<char*>("pelkor.exe")};
+    for (const std::string& argument : GetParam().arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    EXPECT_EQ(SelectCommand(static_cast<int>(argv.size()), argv.data()), GetParam().command);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FirstArgument,
+    ::testing::Values(ArgumentRow{{"-install"}, Command::Install},
+                      ArgumentRow{{"/Install"}, Command::Install},
+                      ArgumentRow{{"-INSTALL"}, Command::Install},
+                      ArgumentRow{{"-install", "-remove", "x"}, Command::Install},
+                      ArgumentRow{{"-Remove"}, Command::Remove},
+                      ArgumentRow{{"/REMOVE"}, Command::Remove},
+                      ArgumentRow{{"-installs"}, Command::Dispatch},
+                      ArgumentRow{{"-remove2"}, Command::Dispatch},
+                      ArgumentRow{{"remove"}, Command::Dispatch},
+                      ArgumentRow{{"-"}, Command::Dispatch},
+                      ArgumentRow{{"--install"}, Command::Dispatch},
+                      ArgumentRow{{"x", "-install"}, Command::Dispatch},
+                      ArgumentRow{{}, Command::Dispatch}));
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override { fakescm::Reset(); }
+    int Run(std::vector<const char*> arguments) {
+        arguments.insert(arguments.begin(), "pelkor.exe");
+        return RunEntry(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));
+    }
+    const fakescm::RegistryValue& Value(const char* key, const char* name) {
+        return state.registry.at(key).at(name);
+    }
+};
+
+TEST_F(Commands, WithoutTheServiceControlManagerTheDispatcherFails) {
+    state.dispatcherFails = true;
+    CaptureStdout();
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_EQ(GetCapturedStdout(), "start service failed\n");
+}
+
+TEST_F(Commands, StartedByTheServiceControlManagerItRunsTheServiceAndEndsWithZero) {
+    state.controlsWhileRunning = {SERVICE_CONTROL_CODE_STOP};
+    CaptureStdout();
+    EXPECT_EQ(Run({"remove"}), 0);
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(state.reports.back().record.currentState, SERVICE_STATE_STOPPED);
+}
+
+TEST_F(Commands, InstallRegistersTheQuotedPathAndWritesTerminatedValues) {
+    state.modulePath = "C:\\Program Files\\pelkor\\pelkor.exe";
+    CaptureStdout();
+    EXPECT_EQ(Run({"-install"}), 0);
+    EXPECT_EQ(GetCapturedStdout(), "Pelkor Service installed.\n");
+
+    EXPECT_EQ(state.managerAccess, 3u);
+    EXPECT_EQ(state.createdCommandLine, "\"C:\\Program Files\\pelkor\\pelkor.exe\"");
+    const fakescm::RegistryValue& file = Value(kEventSourceKey, "EventMessageFile");
+    EXPECT_EQ(file.type, 1u);  // REG_SZ, the plain path with its NUL
+    EXPECT_EQ(file.data, std::string("C:\\Program Files\\pelkor\\pelkor.exe") + std::string(1, 0));
+    const fakescm::RegistryValue& types = Value(kEventSourceKey, "TypesSupported");
+    EXPECT_EQ(types.type, 4u);
+    EXPECT_EQ(types.data, std::string("\x05\0\0\0", 4));
+    const fakescm::RegistryValue& description = Value(kServiceKey, "Description");
+    EXPECT_EQ(description.type, 1u);
+    EXPECT_EQ(description.data.size(), 65u);
+    EXPECT_EQ(description.data, std::string(kServiceDescription, 65));
+    EXPECT_EQ(state.openHandles, 0);
+}
+
+TEST_F(Commands, InstallingAgainReportsTheFailureAndStillRewritesTheValues) {
+    state.serviceExists = true;
+    CaptureStdout();
+    Run({"/install"});
+    EXPECT_EQ(GetCapturedStdout(), "CreateService failed - 1073\n");
+    EXPECT_EQ(state.registry.at(kEventSourceKey).size(), 2u);
+    EXPECT_EQ(state.registry.at(kServiceKey).size(), 1u);
+}
+
+TEST_F(Commands, InstallStopsEarlyWithoutAPathOrTheManager) {
+    state.modulePathFails = true;
+    CaptureStdout();
+    EXPECT_EQ(Run({"-install"}), 0);
+    EXPECT_EQ(GetCapturedStdout(), "Unable to install Pelkor Service - 5\n");
+    EXPECT_TRUE(state.registry.empty());
+
+    fakescm::Reset();
+    state.managerFails = true;
+    CaptureStdout();
+    EXPECT_EQ(Run({"-install"}), 0);
+    EXPECT_EQ(GetCapturedStdout(), "OpenSCManager failed - 5\n");
+    EXPECT_TRUE(state.registry.empty());
+}
+
+TEST_F(Commands, InstallGoesOnWhenTheEventSourceKeyCannotBeMade) {
+    state.failingKeys = {kEventSourceKey};
+    CaptureStdout();
+    Run({"-install"});
+    EXPECT_EQ(GetCapturedStdout(), "Pelkor Service installed.\n");
+    EXPECT_EQ(state.registry.count(kEventSourceKey), 0u);
+    EXPECT_EQ(state.registry.at(kServiceKey).count("Description"), 1u);
+}
+
+TEST_F(Commands, RemovingARunningServiceStopsItWithOneDotPerPendingQuery) {
+    state.serviceExists = true;
+    state.serviceState = SERVICE_STATE_RUNNING;
+    state.stopPendingQueries = 2;
+    CaptureStdout();
+    EXPECT_EQ(Run({"-remove"}), 0);
+    EXPECT_EQ(GetCapturedStdout(),
+              "Stopping Pelkor Service...\nPelkor Service stopped.\nPelkor Service removed.\n");
+    EXPECT_EQ(state.openServiceAccess, 0x10024u);
+    EXPECT_EQ(state.sleeps, 3);
+    EXPECT_FALSE(state.serviceExists);
+    EXPECT_EQ(state.openHandles, 0);
+}
+
+TEST_F(Commands, RemovingAServiceThatWillNotStopStillDeletesIt) {
+    state.serviceExists = true;
+    state.serviceState = SERVICE_STATE_RUNNING;
+    state.stopsInTheEnd = false;
+    CaptureStdout();
+    Run({"-remove"});
+    EXPECT_EQ(GetCapturedStdout(),
+              "Stopping Pelkor Service.\nPelkor Service failed to stop.\nPelkor Service removed.\n");
+}
+
+TEST_F(Commands, RemovingAStoppedServicePrintsOnlyTheRemoval) {
+    state.serviceExists = true;
+    CaptureStdout();
+    Run({"/Remove"});
+    EXPECT_EQ(GetCapturedStdout(), "Pelkor Service removed.\n");
+}
+
+TEST_F(Commands, RemoveReportsWhatFails) {
+    CaptureStdout();
+    Run({"-remove"});
+    EXPECT_EQ(GetCapturedStdout(), "OpenService failed - 1060\n");
+    EXPECT_EQ(state.openHandles, 0);
+
+    state.serviceExists = true;
+    state.deleteFails = true;
+    CaptureStdout();
+    Run({"-remove"});
+    EXPECT_EQ(GetCapturedStdout(), "DeleteService failed - 1072\n");
+    EXPECT_EQ(state.openHandles, 0);
+}
+
+}  // namespace

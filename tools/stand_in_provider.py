@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""A stand-in for a Dynamic DNS provider, and the test server of every HTTP
+scenario: listens on 127.0.0.1 only, on a port the system picks.
+
+Paths it answers:
+  /nic/update       200 "good <address>": records the address the request came from
+  /body/N           200 with N bytes of a fixed pattern (streamed, any size)
+  /status/N         status N with a small HTML page
+  /empty            200 with an empty body
+  /stall/N          200 promising 2*N bytes, sends N, then stalls (bounded) and closes
+  /slow/S           200 "slow" after S seconds (bounded)
+
+Run alone it prints each update and serves until interrupted or --seconds pass.
+"""
+import argparse
+import http.server
+import socketserver
+import sys
+import threading
+import time
+
+STALL_LIMIT_S = 20.0     # the longest any handler waits
+PATTERN = bytes(range(256))
+
+
+def pattern_bytes(offset, count):
+    """count bytes of the repeating 0..255 pattern, starting at offset."""
+    start = offset % 256
+    data = (PATTERN[start:] + PATTERN * (count // 256 + 2))[:count]
+    return data
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+
+    def log_message(self, fmt, *args):  # keep test output quiet
+        pass
+
+    def _send(self, status, body, content_type='text/plain'):
+        self.send_response(status)
+        self.send_header('Content-Type', content_type)
+        self.send_header('Content-Length', str(len(body)))
+        self.send_header('Connection', 'close')
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        server = self.server
+        server.record(self.path, self.client_address[0], self.headers.get('User-Agent'))
+        parts = self.path.split('?')[0].strip('/').split('/')
+        try:
+            if parts[0] == 'nic':
+                address = self.client_address[0]
+                if server.announce:
+                    print(f'provider: update from {address} ({self.path})', flush=True)
+                self._send(200, f'good {address}\n'.encode())
+            elif parts[0] == 'body':
+                self._stream_body(int(parts[1]))
+            elif parts[0] == 'status':
+                code = int(parts[1])
+                self._send(code, f'<html><body><h1>{code}</h1></body></html>\n'.encode(),
+                           'text/html')
+            elif parts[0] == 'empty':
+                self._send(200, b'')
+            elif parts[0] == 'stall':
+                count = int(parts[1])
+                self.send_response(200)
+                self.send_header('Content-Length', str(count * 2))
+                self.end_headers()
+                self.wfile.write(pattern_bytes(0, count))
+                self.wfile.flush()
+                server.stop_event.wait(STALL_LIMIT_S)
+                self.close_connection = True
+            elif parts[0] == 'slow':
+                server.stop_event.wait(min(float(parts[1]), STALL_LIMIT_S))
+                self._send(200, b'slow\n')
+            else:
+                self._send(404, b'unknown path\n')
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def _stream_body(self, size):
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/octet-stream')
+        self.send_header('Content-Length', str(size))
+        self.end_headers()
+        sent = 0
+        while sent < size:
+            block = pattern_bytes(sent, min(65536, size - sent))
+            self.wfile.write(block)
+            sent += len(block)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+    def __init__(self, max_requests=1000, announce=False):
+        super().__init__(('127.0.0.1', 0), Handler)
+        self.max_requests = max_requests
+        self.announce = announce
+        self.requests = []
+        self.lock = threading.Lock()
+        self.stop_event = threading.Event()
+        self.thread = None
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+    def url(self, path):
+        return f'http://127.0.0.1:{self.port}{path}'
+
+    def record(self, path, address, agent):
+        with self.lock:
+            self.requests.append((path, address, agent))
+            if len(self.requests) >= self.max_requests:
+                threading.Thread(target=self.shutdown, daemon=True).start()
+
+    def start(self):
+        self.thread = threading.Thread(target=self.serve_forever, kwargs={'poll_interval': 0.1},
+                                       daemon=True)
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.stop_event.set()
+        self.shutdown()
+        self.server_close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--seconds', type=float, default=3600.0)
+    parser.add_argument('--port-file')
+    args = parser.parse_args()
+    server = Server(announce=True).start()
+    if args.port_file:
+        with open(args.port_file, 'w') as f:
+            f.write(str(server.port))
+    print(f'provider: listening on 127.0.0.1:{server.port}', flush=True)
+    try:
+        time.sleep(args.seconds)
+    except KeyboardInterrupt:
+        pass
+    server.stop()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

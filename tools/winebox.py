@@ -1,0 +1,108 @@
+"""Private Wine prefixes for running the Windows programs: one template made
+with wineboot, copied for each scenario, each copy with a wineserver of its
+own that stays up for the life of the box.
+"""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import time
+
+# Wine's stub event log prints each ReportEventA as a fixme line:
+# fixme:advapi:ReportEventA (handle,type,category,id,sid,nstrings,datasize,...)
+REPORT_EVENT = re.compile(
+    r'fixme:advapi:ReportEventA \((?:0x)?[0-9a-fA-F]+,(?:0x)?([0-9a-fA-F]+),'
+    r'(?:0x)?[0-9a-fA-F]+,(?:0x)?([0-9a-fA-F]+)')
+
+WINE = os.environ.get('PELKOR_WINE', 'wine')
+WINESERVER = os.environ.get('PELKOR_WINESERVER', 'wineserver')
+
+
+def base_env(prefix):
+    env = dict(os.environ)
+    env.update({
+        'WINEPREFIX': str(prefix),
+        'WINEARCH': 'win32',
+        'WINEDLLOVERRIDES': 'mscoree,mshtml=',  # no Mono or Gecko installers
+        'WINEDEBUG': '-all',
+    })
+    env.pop('DISPLAY', None)
+    return env
+
+
+def make_template(prefix, timeout=300):
+    """A fresh, fully booted prefix at path prefix."""
+    prefix = pathlib.Path(prefix)
+    if prefix.exists():
+        shutil.rmtree(prefix)
+    env = base_env(prefix)
+    subprocess.run([WINE, 'wineboot', '-i'], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout,
+                   check=True)
+    subprocess.run([WINESERVER, '-w'], env=env, timeout=timeout, check=False)
+    return prefix
+
+
+class WineBox:
+    """One prefix copied from a template, with its own wineserver session."""
+
+    def __init__(self, template, prefix, debug='+pid,fixme+advapi'):
+        self.prefix = pathlib.Path(prefix)
+        if self.prefix.exists():
+            shutil.rmtree(self.prefix)
+        subprocess.run(['cp', '-a', str(template), str(self.prefix)], check=True)
+        self.env = base_env(self.prefix)
+        self.trace_path = self.prefix.parent / (self.prefix.name + '-trace.log')
+        self.processes = []
+        # Keep the session up between commands; the first command of the
+        # session starts services.exe, whose debug channels and stderr every
+        # service inherits, so give it the trace file.
+        subprocess.run([WINESERVER, '-p'], env=self.env, check=True, timeout=60)
+        with open(self.trace_path, 'wb') as trace:
+            subprocess.run([WINE, 'cmd', '/c', 'exit', '0'], env=dict(self.env, WINEDEBUG=debug),
+                           stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=120)
+
+    def unix_path(self, windows_path):
+        """C:\\x\\y -> <prefix>/drive_c/x/y"""
+        drive, rest = windows_path.split(':', 1)
+        assert drive.upper() == 'C'
+        return self.prefix / 'drive_c' / rest.replace('\\', '/').lstrip('/')
+
+    def run(self, args, timeout=60, debug=None, **kwargs):
+        env = dict(self.env, WINEDEBUG=debug) if debug else self.env
+        return subprocess.run([WINE] + list(args), env=env, timeout=timeout,
+                              stdin=kwargs.pop('stdin', subprocess.DEVNULL),
+                              capture_output=True, **kwargs)
+
+    def popen(self, args, stderr_path, debug='+pid,fixme+advapi', **kwargs):
+        stderr = open(stderr_path, 'wb')
+        process = subprocess.Popen([WINE] + list(args), env=dict(self.env, WINEDEBUG=debug),
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr,
+                                   **kwargs)
+        process.stderr_file = stderr
+        self.processes.append(process)
+        return process
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=30)
+            process.stderr_file.close()
+        subprocess.run([WINESERVER, '-k'], env=self.env, timeout=60, check=False)
+
+
+def reported_events(text):
+    """[(type, id), ...] from Wine's ReportEventA fixme lines, in order."""
+    return [(int(t, 16), int(i, 16)) for t, i in REPORT_EVENT.findall(text)]
+
+
+def wait_until(condition, timeout, interval=0.1):
+    """Polls condition until it returns a true value or timeout seconds pass."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(interval)
