@@ -1,7 +1,10 @@
 # The 32-bit Windows programs (cross-compiled with MinGW-w64).
 enable_language(RC)
 
-add_compile_options(-Wall -Wextra -Os -fno-asynchronous-unwind-tables)
+add_compile_options(-Wall -Wextra -Os)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_compile_options(-fno-asynchronous-unwind-tables)
+endif()
 add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
 # Only system DLLs and msvcrt at run time: the GCC runtimes go in statically.
 add_link_options(-static -static-libgcc -static-libstdc++ -s)
@@ -48,10 +51,12 @@ add_worker_library(worker_win32_fasttick 1000)
 add_program(pelkor worker_win32 ${SERVICE_SOURCES})
 
 # Test-only programs: the service and a plain console host of the worker
-# with a one-second tick, and a reader of a program's message table.
+# with a one-second tick, and a probe that reads for the tests what Linux
+# cannot see (resources, registry value sizes, full exit codes).
 add_program(pelkor_fasttick worker_win32_fasttick ${SERVICE_SOURCES})
 add_program(workerhost_fasttick worker_win32_fasttick tests/host/win32/worker_host.cpp)
 set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
-add_executable(msgdump tests/e2e/tools/msgdump.c)
-set_target_properties(msgdump PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+add_executable(probe tests/e2e/tools/probe.c)
+target_link_libraries(probe PRIVATE version)
+set_target_properties(probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)

@@ -8,13 +8,16 @@ Paths it answers:
   /status/N         status N with a small HTML page
   /empty            200 with an empty body
   /stall/N          200 promising 2*N bytes, sends N, then stalls (bounded) and closes
+  /reset/N[/S]      status S (200) promising 2*N bytes, sends N, then resets the connection
   /slow/S           200 "slow" after S seconds (bounded)
 
 Run alone it prints each update and serves until interrupted or --seconds pass.
 """
 import argparse
 import http.server
+import socket
 import socketserver
+import struct
 import sys
 import threading
 import time
@@ -70,6 +73,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(pattern_bytes(0, count))
                 self.wfile.flush()
                 server.stop_event.wait(STALL_LIMIT_S)
+                self.close_connection = True
+            elif parts[0] == 'reset':
+                count = int(parts[1])
+                self.send_response(int(parts[2]) if len(parts) > 2 else 200)
+                self.send_header('Content-Length', str(count * 2))
+                self.end_headers()
+                self.wfile.write(pattern_bytes(0, count))
+                self.wfile.flush()
+                time.sleep(0.5)
+                # a zero linger time makes the close a reset, not an end of data
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack('ii', 1, 0))
+                self.connection.close()
                 self.close_connection = True
             elif parts[0] == 'slow':
                 server.stop_event.wait(min(float(parts[1]), STALL_LIMIT_S))

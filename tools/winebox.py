@@ -15,15 +15,21 @@ REPORT_EVENT = re.compile(
     r'fixme:advapi:ReportEventA \((?:0x)?[0-9a-fA-F]+,(?:0x)?([0-9a-fA-F]+),'
     r'(?:0x)?[0-9a-fA-F]+,(?:0x)?([0-9a-fA-F]+)')
 
-WINE = os.environ.get('PELKOR_WINE', 'wine')
-WINESERVER = os.environ.get('PELKOR_WINESERVER', 'wineserver')
+# Which Wine runs the programs: 'win32' (the 32-bit programs as shipped,
+# under a 32-bit prefix) or 'win64' (a 64-bit build of the same sources,
+# for hosts that cannot run 32-bit Wine).
+FLAVOUR = os.environ.get('PELKOR_WINE_FLAVOUR', 'win32')
+if FLAVOUR == 'win64':
+    WINE, WINESERVER = '/usr/lib/wine/wine64', '/usr/lib/wine/wineserver64'
+else:
+    WINE, WINESERVER = 'wine', 'wineserver'
 
 
 def base_env(prefix):
     env = dict(os.environ)
     env.update({
         'WINEPREFIX': str(prefix),
-        'WINEARCH': 'win32',
+        'WINEARCH': FLAVOUR,
         'WINEDLLOVERRIDES': 'mscoree,mshtml=',  # no Mono or Gecko installers
         'WINEDEBUG': '-all',
     })

@@ -70,8 +70,7 @@ void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds);
 enum class OpenOutcome { Response, NoResponse, Failure };
 // Requests url (reload, no cache). Response: *request holds the response.
 // Failure: *error holds the Internet library's error number.
-OpenOutcome OpenInternetUrl(Handle root, const char* url, uint32_t timeoutMs,
-                            Handle* request, uint32_t* error);
+OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error);
 // The HTTP status code; false when it could not be queried.
 bool QueryHttpStatus(Handle request, uint32_t* status);
 // false on an Internet failure (error number in *error); *read 0 at the end.

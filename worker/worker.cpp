@@ -105,8 +105,7 @@ void RunRequest() {
         platform::SetInternetTimeout(handles.root, option, g_timeoutMs);
     }
 
-    switch (platform::OpenInternetUrl(handles.root, g_currentUrl, g_timeoutMs, &handles.response,
-                                      &error)) {
+    switch (platform::OpenInternetUrl(handles.root, g_currentUrl, &handles.response, &error)) {
         case platform::OpenOutcome::NoResponse:
             handles.response = nullptr;
             RecordEvent(MSG_URL_OPEN_FAILED);

@@ -149,10 +149,8 @@ void SetInternetTimeout(Handle, uint32_t option, uint32_t milliseconds) {
     state.timeouts.emplace_back(option, milliseconds);
 }
 
-OpenOutcome OpenInternetUrl(Handle, const char* url, uint32_t timeoutMs, Handle* request,
-                            uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle, const char* url, Handle* request, uint32_t* error) {
     state.requestedUrls.push_back(url);
-    state.requestTimeout = timeoutMs;
     state.reads = 0;
     state.tick += state.tickPerRequest;
     switch (state.response.outcome) {

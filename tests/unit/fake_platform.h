@@ -44,7 +44,6 @@ struct State {
     std::string lastResponseText;                   // left by the server (12003)
     std::vector<std::string> requestedUrls;
     std::vector<std::pair<uint32_t, uint32_t>> timeouts;  // (option, ms) on the root
-    uint32_t requestTimeout = 0;                          // given to the open of the URL
     int openInternetHandles = 0;
     int reads = 0;
 

@@ -153,8 +153,7 @@ void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds) {
     InternetSetOptionExA(root, option, &value, sizeof value, 0);
 }
 
-OpenOutcome OpenInternetUrl(Handle root, const char* url, uint32_t timeoutMs, Handle* request,
-                            uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error) {
     *request = nullptr;
     const INTERNET_SCHEME scheme = SchemeOf(url);
     HINTERNET response = InternetOpenUrlA(root, url, nullptr, 0,
@@ -189,11 +188,6 @@ OpenOutcome OpenInternetUrl(Handle root, const char* url, uint32_t timeoutMs, Ha
         return OpenOutcome::NoResponse;
     }
 
-    // Wine takes the receive time-out only from the request handle itself,
-    // not from the root it was opened on; set it here as well so that a
-    // server that stalls in the middle of the body cannot hold the worker.
-    DWORD receive = timeoutMs;
-    InternetSetOptionA(response, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
     *request = response;
     return OpenOutcome::Response;
 }

@@ -1,0 +1,50 @@
+"""Fixtures of the end-to-end tests: Wine prefixes copied from one template
+per run, the local HTTP server, and the programs under test."""
+import pathlib
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / 'tools'))
+
+import stand_in_provider  # noqa: E402
+import winebox  # noqa: E402
+
+
+def pytest_addoption(parser):
+    parser.addoption('--programs', default=str(ROOT / 'build' / 'win32'),
+                     help='build tree whose programs run under Wine')
+    parser.addoption('--shipped', default=str(ROOT / 'build' / 'win32'),
+                     help='build tree of the 32-bit programs as shipped')
+
+
+@pytest.fixture(scope='session')
+def programs(request):
+    """Build tree of the programs that run under this host's Wine."""
+    return pathlib.Path(request.config.getoption('--programs')).resolve()
+
+
+@pytest.fixture(scope='session')
+def shipped(request):
+    """Build tree of the 32-bit programs as shipped."""
+    return pathlib.Path(request.config.getoption('--shipped')).resolve()
+
+
+@pytest.fixture(scope='session')
+def wine_template(tmp_path_factory):
+    return winebox.make_template(tmp_path_factory.mktemp('template') / 'prefix')
+
+
+@pytest.fixture
+def wine(wine_template, tmp_path):
+    box = winebox.WineBox(wine_template, tmp_path / 'prefix')
+    yield box
+    box.close()
+
+
+@pytest.fixture
+def server():
+    srv = stand_in_provider.Server().start()
+    yield srv
+    srv.stop()
