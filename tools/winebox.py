@@ -75,6 +75,11 @@ class WineBox:
         assert drive.upper() == 'C'
         return self.prefix / 'drive_c' / rest.replace('\\', '/').lstrip('/')
 
+    @staticmethod
+    def windows_path(unix_path):
+        """/x/y -> Z:\\x\\y, Wine's drive for the Linux root."""
+        return 'Z:' + str(unix_path).replace('/', '\\')
+
     def run(self, args, timeout=60, debug=None, **kwargs):
         env = dict(self.env, WINEDEBUG=debug) if debug else self.env
         return subprocess.run([WINE] + list(args), env=env, timeout=timeout,

@@ -1,5 +1,6 @@
 """Fixtures of the end-to-end tests: Wine prefixes copied from one template
 per run, the local HTTP server, and the programs under test."""
+import os
 import pathlib
 import sys
 
@@ -33,6 +34,11 @@ def shipped(request):
 
 @pytest.fixture(scope='session')
 def wine_template(tmp_path_factory):
+    # PELKOR_WINE_TEMPLATE names a ready prefix to copy instead (saves a
+    # wineboot while working on the tests); by default each run makes one.
+    ready = os.environ.get('PELKOR_WINE_TEMPLATE')
+    if ready:
+        return pathlib.Path(ready)
     return winebox.make_template(tmp_path_factory.mktemp('template') / 'prefix')
 
 

@@ -109,8 +109,8 @@ def test_a_failure_in_the_middle_of_the_body_keeps_only_the_failure_text(wine, p
 
 def test_a_capture_file_held_by_another_program_costs_the_capture_only(wine, programs, server):
     worker = Worker(wine, programs, url=server.url('/body/100'), log=1)
-    holder = wine.popen([str(programs / 'test' / 'probe.exe').replace('/', '\\').join(['Z:', '']),
-                         'hold', 'C:\\pelkor\\pelkor.txt'], wine.prefix.parent / 'hold.log')
+    holder = wine.popen([wine.windows_path(programs / 'test' / 'probe.exe'), 'hold',
+                         'C:\\pelkor\\pelkor.txt'], wine.prefix.parent / 'hold.log')
     assert holder.stdout.readline().strip() == b'holding'
     worker.start()
     worker.wait_for_event(pf.FETCHED)

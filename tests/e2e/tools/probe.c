@@ -3,7 +3,7 @@
      probe version PROGRAM          the version block's fixed versions and strings
      probe icons PROGRAM GROUP      the images of an icon group: WIDTHxHEIGHT@BITS
      probe hold PATH                opens PATH for writing without sharing, until stdin ends
-     probe regsize KEY VALUE        type and byte count of a value under HKEY_LOCAL_MACHINE
+     probe regvalue KEY VALUE       type, byte count and bytes (hex) of a value under HKEY_LOCAL_MACHINE
      probe exitcode COMMANDLINE     runs the command, prints its full exit code */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -104,16 +104,19 @@ static int hold(char** argv) {
     return 0;
 }
 
-static int regsize(char** argv) {
+static int regvalue(char** argv) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, argv[2], 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return printf("no key\n"), 1;
     }
-    DWORD type = 0, size = 0;
-    LONG result = RegQueryValueExA(key, argv[3], NULL, &type, NULL, &size);
+    char data[2048];
+    DWORD type = 0, size = sizeof data;
+    LONG result = RegQueryValueExA(key, argv[3], NULL, &type, (BYTE*)data, &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) return printf("no value\n"), 1;
-    printf("type=%lu size=%lu\n", type, size);
+    printf("type=%lu size=%lu data=", type, size);
+    hex(data, size);
+    printf("\n");
     return 0;
 }
 
@@ -139,8 +142,8 @@ int main(int argc, char** argv) {
     if (argc >= 3 && !strcmp(argv[1], "version")) return version(argv);
     if (argc >= 4 && !strcmp(argv[1], "icons")) return icons(argv);
     if (argc >= 3 && !strcmp(argv[1], "hold")) return hold(argv);
-    if (argc >= 4 && !strcmp(argv[1], "regsize")) return regsize(argv);
+    if (argc >= 4 && !strcmp(argv[1], "regvalue")) return regvalue(argv);
     if (argc >= 3 && !strcmp(argv[1], "exitcode")) return exitcode(argv);
-    fprintf(stderr, "usage: probe messages|version|icons|hold|regsize|exitcode ...\n");
+    fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode ...\n");
     return 2;
 }
