@@ -1,53 +1,72 @@
-# One entry point for everything: the two build trees, the deliverables in
-# dist/, the tests and the local run under a private Wine prefix.
-#   make          build the deliverables into dist/
-#   make run      build, then run the product under Wine (URL=... to use your own)
-#   make check    build, then run every test (unit tests and end-to-end under Wine)
+# One entry point for everything: the build trees, the deliverables in dist/,
+# the tests and a local run under a private Wine prefix.
+#   make          install what is missing, build the deliverables into dist/
+#   make run      ... then run the product under Wine (URL=... for your own URL)
+#   make check    ... then run every test (unit tests, end-to-end under Wine)
+#   make bench    the benchmarks (by hand; results in bench/RESULTS.md)
 
-BUILD  := build
-WIN    := $(BUILD)/win32
-NATIVE := $(BUILD)/native
-DIST   := dist
-PYTHON := /usr/bin/python3
-JOBS   ?= 2
-URL    ?=
+BUILD   := build
+WIN     := $(BUILD)/win32
+NATIVE  := $(BUILD)/native
+DIST    := dist
+PYTHON  := /usr/bin/python3
+JOBS    ?= 2
+URL     ?=
+RUN_SECONDS ?= 0
 
-.PHONY: all deps win32 native dist run check unit e2e bench clean
+.PHONY: all run check bench deps build win32 win64 native dist programs unit e2e clean run-installed bench-installed
 
-all: dist
+# The public targets first make sure the tools are there, then go on in a
+# second make, so that what depends on the installed tools is read after.
+all: deps
+	@$(MAKE) --no-print-directory dist
+run: deps
+	@$(MAKE) --no-print-directory dist programs
+	@$(MAKE) --no-print-directory run-installed
+check: deps
+	@$(MAKE) --no-print-directory unit dist programs
+	@$(MAKE) --no-print-directory e2e
+bench: deps
+	@$(MAKE) --no-print-directory dist programs
+	@$(MAKE) --no-print-directory bench-installed
 
 deps:
 	@tools/install-deps.sh
 
-$(WIN)/CMakeCache.txt: | deps
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+# The Wine the tests and the run use: the shipped 32-bit programs where this
+# host runs 32-bit Wine, else a 64-bit build of the same sources.
+FLAVOUR  = $(shell tools/wine-flavour.sh)
+PROGRAMS = $(BUILD)/$(FLAVOUR)
 
-$(NATIVE)/CMakeCache.txt: | deps
-	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug
+$(BUILD)/%/CMakeCache.txt:
+	cmake -S . -B $(BUILD)/$* -DCMAKE_BUILD_TYPE=$(if $(filter native,$*),Debug,Release) \
+	    $(if $(filter win32,$*),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake) \
+	    $(if $(filter win64,$*),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake)
 
-win32: $(WIN)/CMakeCache.txt
-	cmake --build $(WIN) -j $(JOBS)
-
-native: $(NATIVE)/CMakeCache.txt
-	cmake --build $(NATIVE) -j $(JOBS)
+win32 win64 native: %: $(BUILD)/%/CMakeCache.txt
+	cmake --build $(BUILD)/$* -j $(JOBS)
 
 dist: win32
 	mkdir -p $(DIST)
 	cp $(WIN)/pelkor.exe $(DIST)/
 
-run: dist
-	$(PYTHON) tools/run.py --build $(WIN) --dist $(DIST) --url "$(URL)"
+programs:
+	@$(MAKE) --no-print-directory $(FLAVOUR)
+
+run-installed:
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) tools/run.py --programs $(PROGRAMS) \
+	    --url "$(URL)" --seconds $(RUN_SECONDS)
 
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 
-e2e: dist
-	$(PYTHON) -m pytest -q tests/e2e --win32-build $(WIN)
+e2e:
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) -m pytest -q tests/e2e \
+	    --programs $(PROGRAMS) --shipped $(WIN)
 
-check: unit e2e
-
-bench: dist
-	$(PYTHON) bench/capture_memory.py --build $(WIN)
+bench-installed:
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/capture_memory.py --programs $(PROGRAMS)
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/service_timing.py --programs $(PROGRAMS)
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -1,6 +1,6 @@
 /* A test helper run under Wine: reads what the tests cannot see from Linux.
      probe messages PROGRAM ID...   message-table text of each ID, as hex ("-" when absent)
-     probe version PROGRAM          the version block's fixed versions and strings
+     probe version PROGRAM          the version block's fixed versions and strings (UTF-16LE hex)
      probe icons PROGRAM GROUP      the images of an icon group: WIDTHxHEIGHT@BITS
      probe hold PATH                opens PATH for writing without sharing, until stdin ends
      probe regvalue KEY VALUE       type, byte count and bytes (hex) of a value under HKEY_LOCAL_MACHINE
@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 static void hex(const char* text, DWORD n) {
     for (DWORD k = 0; k < n; ++k) printf("%02X", (unsigned char)text[k]);
@@ -40,10 +41,10 @@ static int version(char** argv) {
     VS_FIXEDFILEINFO* fixed = NULL;
     UINT length = 0;
     if (VerQueryValueA(block, "\\", (void**)&fixed, &length)) {
-        printf("FileVersion=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+        printf("FixedFileVersion=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
                LOWORD(fixed->dwFileVersionLS));
-        printf("ProductVersion=%u.%u.%u.%u\n", HIWORD(fixed->dwProductVersionMS),
+        printf("FixedProductVersion=%u.%u.%u.%u\n", HIWORD(fixed->dwProductVersionMS),
                LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
                LOWORD(fixed->dwProductVersionLS));
     }
@@ -54,12 +55,14 @@ static int version(char** argv) {
         static const char* names[] = {"FileDescription", "FileVersion", "InternalName",
                                       "OriginalFilename", "ProductName", "ProductVersion"};
         for (int i = 0; i < 6; ++i) {
-            char path[128];
-            char* value = NULL;
-            sprintf(path, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], names[i]);
-            if (VerQueryValueA(block, path, (void**)&value, &length)) {
+            /* the strings as stored (UTF-16), whatever this process's code page */
+            WCHAR path[128];
+            WCHAR* value = NULL;
+            swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%hs", translation[0],
+                     translation[1], names[i]);
+            if (VerQueryValueW(block, path, (void**)&value, &length)) {
                 printf("%s=", names[i]);
-                hex(value, (DWORD)strlen(value));
+                hex((const char*)value, (DWORD)(wcslen(value) * sizeof(WCHAR)));
                 printf("\n");
             }
         }

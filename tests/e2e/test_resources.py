@@ -1,0 +1,50 @@
+"""The shipped 32-bit service program read as a file: what it links
+against, and its message table, version block and icon as Windows reads
+them (through the probe, which loads the program as data)."""
+import re
+import subprocess
+
+import pytest
+
+import pelkor_files as pf
+
+
+@pytest.fixture
+def probe(wine, programs, shipped):
+    exe = wine.windows_path(programs / 'test' / 'probe.exe')
+    target = wine.windows_path(shipped / 'pelkor.exe')
+
+    def run(command, *args):
+        result = wine.run([exe, command, target] + [str(a) for a in args])
+        assert result.returncode == 0, result.stdout
+        return result.stdout.decode().replace('\r\n', '\n')
+    return run
+
+
+def test_is_a_32_bit_console_program_on_system_dlls_and_msvcrt_only(shipped):
+    headers = subprocess.run(['i686-w64-mingw32-objdump', '-p', str(shipped / 'pelkor.exe')],
+                             capture_output=True, text=True, check=True).stdout
+    assert 'file format pei-i386' in headers
+    assert re.search(r'Subsystem\s+00000003', headers)  # console
+    dlls = sorted(d.lower() for d in re.findall(r'DLL Name: (\S+)', headers))
+    assert dlls == ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'wininet.dll']
+
+
+def test_message_table_carries_every_catalogue_text_in_code_page_932(probe):
+    output = probe('messages', *[hex(i) for i in pf.TEXTS])
+    found = dict(line.split(' ') for line in output.split('\n') if line)
+    for message_id, text in pf.TEXTS.items():
+        expected = (text + '\r\n').encode('cp932')
+        assert bytes.fromhex(found['0x%08X' % message_id]) == expected, hex(message_id)
+
+
+def test_version_block_and_icon(probe):
+    version = dict(line.split('=', 1) for line in probe('version').split('\n') if line)
+    assert version.pop('FixedFileVersion') == '1.0.0.0'
+    assert version.pop('FixedProductVersion') == '1.0.0.0'
+    assert version.pop('Translation') == '041104b0'  # Japanese, UTF-16
+    strings = {k: bytes.fromhex(v).decode('utf-16-le') for k, v in version.items()}
+    assert strings['FileDescription'] == 'pelkor サービス'
+    assert strings['ProductName'] == 'pelkor サービス'
+    assert strings['FileVersion'] == strings['ProductVersion'] == '1.00'
+    assert probe('icons', 128).split() == ['48x48@8', '32x32@8', '16x16@8']
