@@ -58,5 +58,5 @@ add_program(workerhost_fasttick worker_win32_fasttick tests/host/win32/worker_ho
 set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_executable(probe tests/e2e/tools/probe.c)
-target_link_libraries(probe PRIVATE version)
+target_link_libraries(probe PRIVATE version advapi32)
 set_target_properties(probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)

@@ -4,7 +4,9 @@
      probe icons PROGRAM GROUP      the images of an icon group: WIDTHxHEIGHT@BITS
      probe hold PATH                opens PATH for writing without sharing, until stdin ends
      probe regvalue KEY VALUE       type, byte count and bytes (hex) of a value under HKEY_LOCAL_MACHINE
-     probe exitcode COMMANDLINE     runs the command, prints its full exit code */
+     probe exitcode COMMANDLINE     runs the command, prints its full exit code
+     probe svctime SERVICE          starts the service, then stops it: milliseconds from each
+                                    request to RUNNING and to STOPPED, polled every millisecond */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <stdio.h>
@@ -140,6 +142,32 @@ static int exitcode(char** argv) {
     return 0;
 }
 
+static DWORD poll_until(SC_HANDLE service, DWORD state, DWORD since) {
+    SERVICE_STATUS status;
+    while (QueryServiceStatus(service, &status) && status.dwCurrentState != state) Sleep(1);
+    return GetTickCount() - since;
+}
+
+static int svctime(char** argv) {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, argv[2], SERVICE_START | SERVICE_STOP |
+                                                                 SERVICE_QUERY_STATUS) : NULL;
+    if (!service) return printf("cannot open - %lu\n", GetLastError()), 1;
+    DWORD since = GetTickCount();
+    if (!StartServiceA(service, 0, NULL)) return printf("cannot start - %lu\n", GetLastError()), 1;
+    printf("start=%lu\n", poll_until(service, SERVICE_RUNNING, since));
+    Sleep(500);
+    SERVICE_STATUS status;
+    since = GetTickCount();
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        return printf("cannot stop - %lu\n", GetLastError()), 1;
+    }
+    printf("stop=%lu\n", poll_until(service, SERVICE_STOPPED, since));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc >= 4 && !strcmp(argv[1], "messages")) return messages(argc, argv);
     if (argc >= 3 && !strcmp(argv[1], "version")) return version(argv);
@@ -147,6 +175,7 @@ int main(int argc, char** argv) {
     if (argc >= 3 && !strcmp(argv[1], "hold")) return hold(argv);
     if (argc >= 4 && !strcmp(argv[1], "regvalue")) return regvalue(argv);
     if (argc >= 3 && !strcmp(argv[1], "exitcode")) return exitcode(argv);
-    fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode ...\n");
+    if (argc >= 3 && !strcmp(argv[1], "svctime")) return svctime(argv);
+    fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode|svctime ...\n");
     return 2;
 }
