@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fake_platform.h"
+#include "service/service.h"
 #include "worker/messages.h"
 #include "worker/settings.h"
 
@@ -123,6 +124,11 @@ TEST(Catalogue, RowsAreDistinctAndFitTheirFields) {
     }
     EXPECT_EQ(sizeof(CatalogueRow), 48u);
     EXPECT_STREQ(kMessageCatalogue[0].text, "メモリエラー。");
+}
+
+TEST(ServiceIdentity, DescriptionIsTheJapaneseTextIn64BytesOfCodePage932) {
+    EXPECT_STREQ(kServiceDescription, "定期的に特定URLにアクセスします。Dynamic DNSのIPアップデータ用。");
+    EXPECT_EQ(std::strlen(kServiceDescription), 64u);
 }
 
 }  // namespace
