@@ -60,3 +60,17 @@ set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
 add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 set_target_properties(probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+
+# setup: windowed, C-style C++ with no C++ runtime at all, small enough to
+# sit in front of the package offset.
+set(SETUP_SOURCES setup/rules.cpp setup/modes.cpp setup/win32/setup_os_win32.cpp
+    setup/win32/main.cpp)
+add_executable(setup WIN32 ${SETUP_SOURCES} resources/setup.rc)
+set_source_files_properties(resources/setup.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resources/setup.ico)
+target_compile_options(setup PRIVATE -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+target_link_options(setup PRIVATE -Wl,--gc-sections)
+# The bare program must end before the package offset (61440 bytes).
+add_custom_command(TARGET setup POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:setup> -DLIMIT=61440
+            -P ${CMAKE_SOURCE_DIR}/cmake/check-size.cmake)

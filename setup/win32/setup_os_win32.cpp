@@ -1,0 +1,120 @@
+// setup's operations on Windows: files, the message box, paths and the
+// installer process, all ANSI and on msvcrt alone.
+#include "win32.h"
+
+#include <mbstring.h>
+#include <stdlib.h>
+
+#include "../setup_os.h"
+
+namespace setupos {
+
+namespace {
+File FromHandle(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+const char kCaption[] = "setup";
+}  // namespace
+
+File OpenForWriting(const char* path) {
+    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+File OpenForReading(const char* path) {
+    return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+File HoldForReading(const char* path) {
+    return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool SeekTo(File file, uint32_t offset) {
+    return SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
+           INVALID_SET_FILE_POINTER;
+}
+
+bool ReadBlock(File file, void* buffer, uint32_t size, uint32_t* count) {
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file, buffer, size, &read, nullptr);
+    *count = read;
+    return ok != FALSE;
+}
+
+bool WriteBlock(File file, const void* data, uint32_t size) {
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+bool CutHere(File file) { return SetEndOfFile(file) != FALSE; }
+bool CloseFile(File file) { return CloseHandle(file) != FALSE; }
+bool DeleteNamedFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool Exists(const char* path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+uint32_t LastError() { return GetLastError(); }
+bool IsSharingViolation(uint32_t error) { return error == ERROR_SHARING_VIOLATION; }
+
+void ShowMessage(const char* text) { MessageBoxA(nullptr, text, kCaption, MB_OK); }
+
+uint32_t ModulePath(char* buffer, uint32_t size) {
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
+    return length < size ? length : 0;
+}
+
+uint32_t TempFolder(char* buffer, uint32_t size) {
+    const DWORD length = GetTempPathA(size, buffer);
+    return length < size ? length : 0;  // a longer path does not fit: none
+}
+
+uint32_t SystemFolder(char* buffer, uint32_t size) {
+    const UINT length = GetSystemDirectoryA(buffer, size);
+    return length < size ? length : 0;
+}
+
+void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
+    _splitpath(path, drive, directory, name, extension);
+}
+
+void LowerCase(char* text) { _mbslwr(reinterpret_cast<unsigned char*>(text)); }
+
+int Compare(const char* a, const char* b) {
+    return _mbscmp(reinterpret_cast<const unsigned char*>(a),
+                   reinterpret_cast<const unsigned char*>(b));
+}
+
+void* AllocateBuffer(uint32_t size) { return malloc(size); }
+void FreeBuffer(void* buffer) { free(buffer); }
+
+RunResult RunAndWait(const char* application, char* commandLine, uint32_t* exitCode) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;  // 68
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &process)) {
+        return RunResult::NotStarted;
+    }
+    HANDLE query = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process.dwProcessId);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    if (!query) return RunResult::NoExitCode;
+    DWORD code = 0;
+    const BOOL read = GetExitCodeProcess(query, &code);
+    CloseHandle(query);
+    if (!read) return RunResult::NoExitCode;
+    *exitCode = code;
+    return RunResult::Exited;
+}
+
+}  // namespace setupos

@@ -1,0 +1,39 @@
+// An in-memory file system and process runner for setup's modes.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "setup/setup_os.h"
+
+namespace fakesetup {
+
+struct State {
+    std::map<std::string, std::string> files;  // path -> content (folders: see below)
+    std::vector<std::string> folders;
+    std::string ownPath = "C:\\dl\\setup.exe";
+    std::string tempFolder = "C:\\TEMP\\";
+    std::string systemFolder = "C:\\WINDOWS\\system32";
+    std::vector<std::string> messages;
+    std::vector<std::string> unreadable;   // opening for reading fails
+    std::vector<std::string> unwritable;   // opening for writing fails
+    std::map<std::string, size_t> readFailsAt;  // a read at or past this offset fails
+    size_t diskSpace = static_cast<size_t>(-1);  // bytes that can still be written
+    bool heldByOtherSetup = false;  // the temporary package is held elsewhere
+    int openFiles = 0;
+
+    // the installer
+    bool processFails = false;
+    bool noExitCode = false;
+    uint32_t installerExit = 0;
+    std::string application, commandLine;
+    std::string packageAtStart;  // content of the package when the installer starts
+    bool packageHeldDuringRun = false;
+};
+
+extern State state;
+void Reset();
+
+}  // namespace fakesetup

@@ -1,0 +1,243 @@
+// setup's build, extract and launch modes over an in-memory file system.
+// Compiled with code page 932 as its execution character set, like the
+// messages it checks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_setup_os.h"
+#include "setup/setup.h"
+
+using fakesetup::state;
+
+namespace {
+
+const char kNoPackageGiven[] = "統合するmsiファイルを指定して下さい。";
+const char kPackageNotFound[] = "指定されたmsiファイルが見つかりません。";
+const char kOutputNotCreated[] = "出力ファイルの作成に失敗しました";
+const char kStubUnreadable[] = "exeデータ読み込みに失敗しました";
+const char kPackageUnreadable[] = "msiデータ読み込みに失敗しました";
+const char kExtractNotCreated[] = "msiファイルの作成に失敗しました。";
+
+std::string Bytes(size_t size, int seed) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + seed) % 251);
+    return s;
+}
+
+class SetupModes : public ::testing::Test {
+protected:
+    const std::string stub = Bytes(45056, 1);
+    void SetUp() override {
+        fakesetup::Reset();
+        state.files[state.ownPath] = stub;
+    }
+    int Run(std::vector<const char*> arguments, const char* commandLine = "setup.exe") {
+        arguments.insert(arguments.begin(), "setup.exe");
+        return RunSetup(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()),
+                        commandLine);
+    }
+    std::string SetupFile(const std::string& package) const {
+        return stub + std::string(kPackageOffset - stub.size(), '\0') + package;
+    }
+    std::vector<std::string> Messages(const char* message) { return {message}; }
+};
+
+// ---- build ------------------------------------------------------------------
+
+TEST_F(SetupModes, BuildPutsThePackageAtTheOffsetBehindTheStub) {
+    const std::string package = Bytes(100000, 2);
+    state.files["D:\\pkgs\\tool.msi"] = package;
+    EXPECT_EQ(Run({"/create", "D:\\pkgs\\tool.msi"}), 0);
+    EXPECT_TRUE(state.messages.empty());
+    EXPECT_EQ(state.files.at("C:\\dl\\tool.exe"), SetupFile(package));  // beside setup
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+TEST_F(SetupModes, BuildNamesTheOutputAfterThePackagesBaseName) {
+    state.files["a.b.msi"] = "x";
+    state.files["D:\\pkg"] = "y";
+    EXPECT_EQ(Run({"/CREATE", "a.b.msi"}), 0);
+    EXPECT_EQ(Run({"/create", "D:\\pkg"}), 0);
+    EXPECT_EQ(state.files.count("C:\\dl\\a.b.exe"), 1u);
+    EXPECT_EQ(state.files.count("C:\\dl\\pkg.exe"), 1u);
+}
+
+TEST_F(SetupModes, BuildFromASetupFileWithALongerPackageGivesTheSameBytes) {
+    state.files[state.ownPath] = SetupFile(Bytes(200000, 3));  // carries a longer package
+    const std::string package = Bytes(5000, 4);
+    state.files["new.msi"] = package;
+    EXPECT_EQ(Run({"/create", "new.msi"}), 0);
+    EXPECT_EQ(state.files.at("C:\\dl\\new.exe"), SetupFile(package));
+}
+
+TEST_F(SetupModes, BuildFailuresShowTheirMessageAndEndWithOne) {
+    EXPECT_EQ(Run({"/create"}), 1);
+    EXPECT_EQ(state.messages, Messages(kNoPackageGiven));
+
+    state.messages.clear();
+    EXPECT_EQ(Run({"/create", "missing.msi"}), 1);
+    EXPECT_EQ(state.messages, Messages(kPackageNotFound));
+    EXPECT_EQ(state.files.size(), 1u);
+
+    // A folder passes the existence test, but cannot be read: the output,
+    // already filled with the stub, goes again.
+    state.messages.clear();
+    state.folders = {"D:\\pkgs"};
+    EXPECT_EQ(Run({"/create", "D:\\pkgs"}), 1);
+    EXPECT_EQ(state.messages, Messages(kPackageUnreadable));
+    EXPECT_EQ(state.files.count("C:\\dl\\pkgs.exe"), 0u);
+
+    // A package named like setup would overwrite the running file.
+    state.messages.clear();
+    state.files["setup.msi"] = "x";
+    EXPECT_EQ(Run({"/create", "setup.msi"}), 1);
+    EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
+    EXPECT_EQ(state.files.at(state.ownPath), stub);
+
+    // The running file cannot be read: the empty output stays.
+    state.messages.clear();
+    state.files["p.msi"] = "x";
+    state.unreadable = {state.ownPath};
+    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
+    EXPECT_EQ(state.messages, Messages(kStubUnreadable));
+    EXPECT_EQ(state.files.at("C:\\dl\\p.exe"), "");
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+TEST_F(SetupModes, BuildRemovesAnOutputItCouldNotFinish) {
+    state.files["p.msi"] = Bytes(100000, 5);
+    state.diskSpace = 70000;  // the stub fits, the package does not
+    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
+    EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
+    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = stub;
+    state.files["p.msi"] = Bytes(100000, 5);
+    state.readFailsAt["p.msi"] = 32768;
+    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
+    EXPECT_EQ(state.messages, Messages(kPackageUnreadable));
+    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+// ---- extract ----------------------------------------------------------------
+
+TEST_F(SetupModes, ExtractWritesTheCarriedPackageBesideTheSetupFile) {
+    const std::string package = Bytes(70000, 6);
+    state.ownPath = "C:\\dl\\install.exe";
+    state.files[state.ownPath] = SetupFile(package);
+    EXPECT_EQ(Run({"/extract", "ignored"}), 0);
+    EXPECT_EQ(state.files.at("C:\\dl\\install.msi"), package);
+    EXPECT_TRUE(state.messages.empty());
+}
+
+TEST_F(SetupModes, ExtractFromABareProgramWritesAnEmptyPackage) {
+    EXPECT_EQ(Run({"/EXTRACT"}), 0);
+    EXPECT_EQ(state.files.at("C:\\dl\\setup.msi"), "");
+    EXPECT_TRUE(state.messages.empty());
+}
+
+TEST_F(SetupModes, ExtractFailures) {
+    state.unwritable = {"C:\\dl\\setup.msi"};
+    EXPECT_EQ(Run({"/extract"}), 1);
+    EXPECT_EQ(state.messages, Messages(kExtractNotCreated));
+
+    // The running file cannot be read: no message, the empty output stays.
+    state.messages.clear();
+    state.unwritable.clear();
+    state.unreadable = {state.ownPath};
+    EXPECT_EQ(Run({"/extract"}), 1);
+    EXPECT_TRUE(state.messages.empty());
+    EXPECT_EQ(state.files.at("C:\\dl\\setup.msi"), "");
+
+    // A copy that fails half-way removes the output.
+    state.unreadable.clear();
+    state.files[state.ownPath] = SetupFile(Bytes(100000, 7));
+    state.diskSpace = 50000;
+    EXPECT_EQ(Run({"/extract"}), 1);
+    EXPECT_EQ(state.messages.back(), kExtractNotCreated);
+    EXPECT_EQ(state.files.count("C:\\dl\\setup.msi"), 0u);
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+// ---- launch -----------------------------------------------------------------
+
+struct CommandRow {
+    const char* commandLine;
+    const char* installerCommand;
+};
+
+class Launch : public SetupModes, public ::testing::WithParamInterface<CommandRow> {};
+
+TEST_P(Launch, RunsTheSystemInstallerOnTheCompletePackageAndReturnsItsCode) {
+    const std::string package = Bytes(80000, 8);
+    state.files[state.ownPath] = SetupFile(package);
+    state.installerExit = 1603;
+    EXPECT_EQ(Run({}, GetParam().commandLine), 1603);
+    EXPECT_EQ(state.application, "C:\\WINDOWS\\system32\\msiexec.exe");
+    EXPECT_EQ(state.commandLine, GetParam().installerCommand);
+    EXPECT_EQ(state.packageAtStart, package);
+    EXPECT_TRUE(state.packageHeldDuringRun);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_TRUE(state.messages.empty());
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, Launch,
+    ::testing::Values(
+        CommandRow{"setup.exe", "msiexec /i \"C:\\TEMP\\setup.msi\" "},
+        CommandRow{"\"C:\\dl\\setup.exe\" /qn", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn"},
+        CommandRow{"setup.exe /x", "msiexec /x \"C:\\TEMP\\setup.msi\""},
+        CommandRow{"setup.exe /X /qn", "msiexec /X /qn \"C:\\TEMP\\setup.msi\""},
+        CommandRow{"setup.exe /uninstall /qn", "msiexec /uninstall /qn \"C:\\TEMP\\setup.msi\""},
+        CommandRow{"setup.exe /qn TARGETDIR=C:/xdir",
+                   "msiexec /i \"C:\\TEMP\\setup.msi\" /qn TARGETDIR=C:/xdir"},
+        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn PROP=\"A b\""}));
+
+TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
+    state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
+    EXPECT_EQ(Run({}), 1632);
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = stub;
+    state.heldByOtherSetup = true;
+    EXPECT_EQ(Run({}), 1618);
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = stub;
+    state.unreadable = {state.ownPath};
+    EXPECT_EQ(Run({}), 1619);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);  // no empty package left
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = SetupFile(Bytes(100000, 9));
+    state.diskSpace = 40000;
+    EXPECT_EQ(Run({}), 1632);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_TRUE(state.commandLine.empty());
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = stub;
+    state.processFails = true;
+    EXPECT_EQ(Run({}), 1601);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+
+    fakesetup::Reset();
+    state.files[state.ownPath] = stub;
+    state.noExitCode = true;
+    EXPECT_EQ(Run({}), 1603);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_EQ(state.openFiles, 0);
+}
+
+TEST_F(SetupModes, LaunchOfAFileWithoutAPackageStillRunsTheInstaller) {
+    state.installerExit = 1620;  // the installer's own verdict on an empty package
+    EXPECT_EQ(Run({}, "setup.exe /qn"), 1620);
+    EXPECT_EQ(state.packageAtStart, "");
+}
+
+}  // namespace
