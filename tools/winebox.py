@@ -80,8 +80,10 @@ class WineBox:
         """/x/y -> Z:\\x\\y, Wine's drive for the Linux root."""
         return 'Z:' + str(unix_path).replace('/', '\\')
 
-    def run(self, args, timeout=60, debug=None, **kwargs):
-        env = dict(self.env, WINEDEBUG=debug) if debug else self.env
+    def run(self, args, timeout=60, debug=None, env=None, **kwargs):
+        env = dict(self.env, **(env or {}))
+        if debug:
+            env['WINEDEBUG'] = debug
         return subprocess.run([WINE] + list(args), env=env, timeout=timeout,
                               stdin=kwargs.pop('stdin', subprocess.DEVNULL),
                               capture_output=True, **kwargs)

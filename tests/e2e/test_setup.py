@@ -1,0 +1,194 @@
+"""setup under Wine: building and extracting setup files byte for byte, the
+failure paths with their message boxes (read from Wine's relay trace of
+MessageBoxA), and the launch of the installer, first through a stand-in
+msiexec that records what it was given, then through Wine's own."""
+import codecs
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import winebox
+
+DATA = pathlib.Path(__file__).resolve().parent / 'data'
+TOOLS = pathlib.Path(__file__).resolve().parents[2] / 'tools'
+OFFSET = 61440
+MESSAGE_BOX = re.compile(r'Call user32\.MessageBoxA\(\w+,\w+ "((?:[^"\\]|\\.)*)"')
+NO_PACKAGE_GIVEN = '統合するmsiファイルを指定して下さい。'
+PACKAGE_NOT_FOUND = '指定されたmsiファイルが見つかりません。'
+OUTPUT_NOT_CREATED = '出力ファイルの作成に失敗しました'
+PACKAGE_UNREADABLE = 'msiデータ読み込みに失敗しました'
+
+
+def pattern(size, seed):
+    return bytes((i * 7 + seed) % 251 for i in range(size))
+
+
+class Setup:
+    """setup.exe in C:\\dl of a Wine box."""
+
+    def __init__(self, box, programs):
+        self.box = box
+        self.programs = programs
+        self.dir = box.unix_path('C:\\dl')
+        self.dir.mkdir(parents=True, exist_ok=True)
+        self.bare = (programs / 'setup.exe').read_bytes()
+        (self.dir / 'setup.exe').write_bytes(self.bare)
+        box.run(['reg', 'add', 'HKCU\\Software\\Wine\\Debug', '/v', 'RelayInclude', '/t', 'REG_SZ',
+                 '/d', 'user32.MessageBoxA', '/f'])
+
+    def run(self, program, *args, env=None):
+        """(exit code as the shell sees it, [message box texts])"""
+        result = self.box.run(['C:\\dl\\' + program] + list(args), debug='+relay', env=env)
+        trace = result.stderr.decode('latin-1')
+        messages = [codecs.escape_decode(m.encode('latin-1'))[0].decode('cp932')
+                    for m in MESSAGE_BOX.findall(trace)]
+        return result.returncode, messages
+
+    def full_exit_code(self, command_line, env=None):
+        """The whole 32-bit exit code (the shell sees only its low byte)."""
+        probe = self.box.windows_path(self.programs / 'test' / 'probe.exe')
+        out = self.box.run([probe, 'exitcode', command_line], env=env).stdout.decode()
+        return int(re.search(r'exitcode=(\d+)', out).group(1))
+
+    def file(self, name):
+        path = self.dir / name
+        return path.read_bytes() if path.exists() else None
+
+
+@pytest.fixture
+def setup(wine, programs):
+    return Setup(wine, programs)
+
+
+def test_create_puts_the_package_at_the_offset_and_extract_gives_it_back(setup):
+    package = pattern(100000, 1)
+    (setup.dir / 'pkgs').mkdir()
+    (setup.dir / 'pkgs' / 'Tool.Pkg.msi').write_bytes(package)
+    assert setup.run('setup.exe', '/CREATE', 'C:\\dl\\pkgs\\Tool.Pkg.msi') == (0, [])
+    built = setup.file('Tool.Pkg.exe')  # in setup's folder, not the package's
+    assert len(setup.bare) < OFFSET
+    assert built == setup.bare + bytes(OFFSET - len(setup.bare)) + package
+
+    assert setup.run('Tool.Pkg.exe', '/extract') == (0, [])
+    assert setup.file('Tool.Pkg.msi') == package
+
+    # Built again from that setup file with a shorter package: the same bytes
+    # as from the bare program, no tail of the longer one.
+    (setup.dir / 'small.msi').write_bytes(pattern(3000, 2))
+    assert setup.run('Tool.Pkg.exe', '/create', 'C:\\dl\\small.msi') == (0, [])
+    assert setup.file('small.exe') == setup.bare + bytes(OFFSET - len(setup.bare)) + pattern(3000, 2)
+
+    # The build's own maker of setup files gives the same bytes.
+    made = setup.dir / 'made.exe'
+    subprocess.run([sys.executable, str(TOOLS / 'make_setup_file.py'), str(setup.dir / 'setup.exe'),
+                    str(setup.dir / 'pkgs' / 'Tool.Pkg.msi'), str(made)], check=True)
+    assert made.read_bytes() == built
+
+    # The bare program carries an empty package.
+    assert setup.run('setup.exe', '/Extract') == (0, [])
+    assert setup.file('setup.msi') == b''
+
+
+def test_build_failures_show_their_message_and_end_non_zero(setup):
+    assert setup.run('setup.exe', '/create') == (1, [NO_PACKAGE_GIVEN])
+    assert setup.run('setup.exe', '/create', 'C:\\dl\\missing.msi') == (1, [PACKAGE_NOT_FOUND])
+    assert setup.file('missing.exe') is None
+
+    (setup.dir / 'folder').mkdir()
+    assert setup.run('setup.exe', '/create', 'C:\\dl\\folder') == (1, [PACKAGE_UNREADABLE])
+    assert setup.file('folder.exe') is None
+
+    # The output would be the running program itself.
+    (setup.dir / 'setup.msi').write_bytes(b'package')
+    assert setup.run('setup.exe', '/create', 'C:\\dl\\setup.msi') == (1, [OUTPUT_NOT_CREATED])
+    assert setup.file('setup.exe') == setup.bare
+
+
+@pytest.fixture
+def stand_in(setup, tmp_path):
+    """The stand-in msiexec in the system folder, taking the place of Wine's."""
+    system = setup.box.unix_path('C:\\windows\\system32')
+    shutil.copy(setup.programs / 'test' / 'fake_msiexec.exe', system / 'msiexec.exe')
+    log = setup.box.unix_path('C:\\msiexec.log')
+    env = {'WINEDLLOVERRIDES': 'mscoree,mshtml=;msiexec.exe=n', 'FAKE_MSIEXEC_LOG': 'C:\\msiexec.log'}
+
+    def runs():
+        if not log.exists():
+            return []
+        return [line.split('|') for line in log.read_text(errors='replace').splitlines()]
+    return env, runs
+
+
+@pytest.mark.parametrize('arguments, command', [
+    ('', 'msiexec /i "{pkg}" '),
+    ('/qn', 'msiexec /i "{pkg}" /qn'),
+    ('/x', 'msiexec /x "{pkg}"'),
+    ('/uninstall /qn', 'msiexec /uninstall /qn "{pkg}"'),
+    ('/qn TARGETDIR=C:/xdir PROP="Two Words"', 'msiexec /i "{pkg}" /qn TARGETDIR=C:/xdir PROP="Two Words"'),
+])
+def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_in, arguments, command):
+    env, runs = stand_in
+    package = pattern(50000, 3)
+    (setup.dir / 'pkg.msi').write_bytes(package)
+    setup.run('setup.exe', '/create', 'C:\\dl\\pkg.msi')
+    # A msiexec.exe planted beside the setup file must never run.
+    shutil.copy(setup.programs / 'test' / 'fake_msiexec.exe', setup.dir / 'msiexec.exe')
+
+    code = setup.full_exit_code(f'C:\\dl\\pkg.exe {arguments}'.strip(),
+                                env=dict(env, FAKE_MSIEXEC_EXIT='1603'))
+
+    assert code == 1603
+    [(program, command_line, size)] = runs()
+    temp = re.search(r'"([^"]*pkg\.msi)"', command_line).group(1)
+    assert program.lower() == 'c:\\windows\\system32\\msiexec.exe'
+    assert command_line == command.format(pkg=temp)
+    assert int(size) == len(package)  # complete before the installer starts
+    assert not setup.box.unix_path(temp.replace('/', '\\')).exists()
+
+
+def test_a_second_setup_of_the_same_name_waits_its_turn(setup, stand_in):
+    env, runs = stand_in
+    (setup.dir / 'pkg.msi').write_bytes(pattern(5000, 4))
+    setup.run('setup.exe', '/create', 'C:\\dl\\pkg.msi')
+    (setup.dir / 'other').mkdir()
+    shutil.copy(setup.dir / 'pkg.exe', setup.dir / 'other' / 'pkg.exe')
+
+    # While the installer of the first runs, the second setup starts.
+    code = setup.full_exit_code('C:\\dl\\pkg.exe /qn',
+                                env=dict(env, FAKE_MSIEXEC_SECOND='C:\\dl\\other\\pkg.exe'))
+    assert code == 0
+    [first, second] = runs()
+    assert int(first[2]) == 5000
+    assert second == ['second', '1618']  # refused: the package is in use
+
+
+def test_launch_without_an_installer_to_run_is_no_success(setup):
+    # No msiexec.exe in the system folder at all.
+    (setup.box.unix_path('C:\\windows\\system32') / 'msiexec.exe').unlink()
+    env = {'WINEDLLOVERRIDES': 'mscoree,mshtml=;msiexec.exe=n'}
+    assert setup.full_exit_code('C:\\dl\\setup.exe /qn', env=env) == 1601
+    assert not list(setup.box.unix_path('C:\\windows\\temp').glob('setup.msi'))
+
+
+def test_wines_installer_installs_and_removes_a_real_package(setup, tmp_path):
+    source = tmp_path / 'tiny'
+    source.mkdir()
+    (source / 'marker.txt').write_text("installed by setup's test\n")
+    subprocess.run(['wixl', '-o', str(source / 'tiny.msi'), str(DATA / 'tiny.wxs')], cwd=source,
+                   check=True, timeout=60)
+    shutil.copy(source / 'tiny.msi', setup.dir / 'tiny.msi')
+    assert setup.run('setup.exe', '/create', 'C:\\dl\\tiny.msi')[0] == 0
+
+    installed = setup.box.unix_path('C:\\Program Files (x86)\\SetupTest\\marker.txt')
+    if winebox.FLAVOUR == 'win32':
+        installed = setup.box.unix_path('C:\\Program Files\\SetupTest\\marker.txt')
+    assert setup.full_exit_code('C:\\dl\\tiny.exe /qn') == 0
+    assert installed.read_text() == "installed by setup's test\n"
+    # The uninstall form puts the command text before the package, and
+    # msiexec wants the package right behind /x: so /x comes last.
+    assert setup.full_exit_code('C:\\dl\\tiny.exe /qn /x') == 0
+    assert not installed.exists()
