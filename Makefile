@@ -67,6 +67,7 @@ e2e:
 bench-installed:
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/capture_memory.py --programs $(PROGRAMS)
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/service_timing.py --programs $(PROGRAMS)
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/setup_copy.py --programs $(PROGRAMS)
 
 clean:
 	rm -rf $(BUILD) $(DIST)
