@@ -1,6 +1,8 @@
 """The files a pelkor program keeps beside itself, as the tests read them."""
+import pathlib
 import re
 
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 STATUS_LINE = re.compile(rb'^\d{4}/\d{2}/\d{2},\d{2}:\d{2}:\d{2} (.*)$')
 
 # Message IDs and their texts (code page 932 in the program).

@@ -48,3 +48,16 @@ def test_version_block_and_icon(probe):
     assert strings['ProductName'] == 'pelkor サービス'
     assert strings['FileVersion'] == strings['ProductVersion'] == '1.00'
     assert probe('icons', 128).split() == ['48x48@8', '32x32@8', '16x16@8']
+
+
+def test_settings_template_holds_the_defaults_in_code_page_932_with_crlf():
+    raw = (pf.ROOT / 'resources' / 'pelkor.ini').read_bytes()
+    assert raw.endswith(b'\r\n') and b'\n' not in raw.replace(b'\r\n', b'')
+    lines = raw.decode('cp932').split('\r\n')[:-1]
+    keys = [line for line in lines if line and not line.startswith(';')]
+    assert keys == ['[setting]', 'url=', 'interval=600', 'log=0', 'timeout=10', '[log]', 'lastlog=']
+    # every key has its Japanese comment right above it, and blank lines part the keys
+    for key in ('url=', 'interval=600', 'log=0', 'timeout=10'):
+        above = lines[lines.index(key) - 1]
+        assert above.startswith(';') and any('\u3040' <= c <= '\u9fff' for c in above), key
+    assert lines[lines.index('[log]') - 1] == ''
