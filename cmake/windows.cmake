@@ -70,7 +70,14 @@ add_executable(setup WIN32 ${SETUP_SOURCES} resources/setup.rc)
 set_source_files_properties(resources/setup.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resources/setup.ico)
 target_compile_options(setup PRIVATE -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
-target_link_options(setup PRIVATE -Wl,--gc-sections)
+# Its own entry instead of the C runtime's start-up (see setup/win32/main.cpp).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(SETUP_ENTRY _SetupEntry)
+else()
+    set(SETUP_ENTRY SetupEntry)
+endif()
+target_link_options(setup PRIVATE -nostartfiles -nostdlib -Wl,-e,${SETUP_ENTRY} -Wl,--gc-sections)
+target_link_libraries(setup PRIVATE msvcrt kernel32 user32 gcc)
 # The bare program must end before the package offset (61440 bytes).
 add_custom_command(TARGET setup POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:setup> -DLIMIT=61440
