@@ -24,6 +24,7 @@ const char kInitialPreviousUrl[] = "dummy";
 struct Capture {
     bool on = false;
     platform::Handle file = nullptr;
+    ~Capture() { Close(); }
 
     // Opens (and so empties) the capture file; records the warning and
     // switches capture off when that fails.
