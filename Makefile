@@ -46,9 +46,15 @@ $(BUILD)/%/CMakeCache.txt:
 win32 win64 native: %: $(BUILD)/%/CMakeCache.txt
 	cmake --build $(BUILD)/$* -j $(JOBS)
 
+# install.exe is setup with the package behind it at the package offset,
+# made without running setup (tests/e2e/test_setup.py proves the bytes equal
+# those of setup's own /create).
 dist: win32
 	mkdir -p $(DIST)
-	cp $(WIN)/pelkor.exe $(DIST)/
+	cp $(WIN)/pelkor.exe $(WIN)/setup.exe $(DIST)/
+	$(PYTHON) installer/build_msi.py --exe $(WIN)/pelkor.exe --ini resources/pelkor.ini \
+	    --output $(DIST)/install.msi
+	$(PYTHON) tools/make_setup_file.py $(DIST)/setup.exe $(DIST)/install.msi $(DIST)/install.exe
 
 programs:
 	@$(MAKE) --no-print-directory $(FLAVOUR)

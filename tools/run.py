@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Runs pelkor the way a user does, under a private Wine prefix in the build
-folder: installs the service, starts it and shows what it does, until
-Ctrl-C (or --seconds). Without --url it updates a local stand-in for a
-Dynamic DNS provider, which prints the address each update came from."""
+"""Runs pelkor the way a user gets it, under a private Wine prefix in the
+build folder: install.exe /qn installs and starts the service, which then
+updates the URL it is given, until Ctrl-C (or --seconds), when install.exe
+removes it again. Without --url the URL is a local stand-in for a Dynamic
+DNS provider, which prints the address each update came from."""
 import argparse
 import pathlib
-import shutil
+import re
+import subprocess
 import sys
 import time
 
@@ -18,6 +20,26 @@ import stand_in_provider  # noqa: E402
 import winebox  # noqa: E402
 
 SYSTEM = 'C:\\windows\\system32'
+
+
+def make_install_exe(programs, folder):
+    """install.exe from the programs that run under this host's Wine."""
+    package = folder / 'install.msi'
+    subprocess.run([sys.executable, str(ROOT / 'installer' / 'build_msi.py'), '--exe',
+                    str(programs / 'pelkor.exe'), '--ini', str(ROOT / 'resources' / 'pelkor.ini'),
+                    '--output', str(package)], check=True)
+    subprocess.run([sys.executable, str(ROOT / 'tools' / 'make_setup_file.py'),
+                    str(programs / 'setup.exe'), str(package), str(folder / 'install.exe')],
+                   check=True)
+    return folder / 'install.exe'
+
+
+def installed_ini(box):
+    """The settings file beside the installed service program."""
+    out = box.run(['reg', 'query', 'HKLM\\System\\CurrentControlSet\\Services\\pelkorService',
+                   '/v', 'ImagePath']).stdout.decode(errors='replace')
+    image = re.search(r'ImagePath\s+REG_SZ\s+"?([^"\r\n]+)', out).group(1)
+    return box.unix_path(image.rsplit('\\', 1)[0] + '\\pelkor.ini')
 
 
 def main():
@@ -33,8 +55,10 @@ def main():
     if not (template / 'system.reg').exists():
         print('run: preparing a Wine prefix (once) ...', flush=True)
         winebox.make_template(template)
+    installer = make_install_exe(pathlib.Path(args.programs).resolve(), state)
     box = winebox.WineBox(template, state / f'run-{winebox.FLAVOUR}')
     provider = None
+    ini = None
     try:
         url = args.url
         if not url:
@@ -42,18 +66,14 @@ def main():
             url = provider.url('/nic/update?hostname=home.example.test')
             print(f'run: stand-in provider on 127.0.0.1:{provider.port}', flush=True)
 
-        system = box.unix_path(SYSTEM)
-        shutil.copy(pathlib.Path(args.programs) / 'pelkor.exe', system / 'pelkor.exe')
-        ini = system / 'pelkor.ini'
-        template_ini = (ROOT / 'resources' / 'pelkor.ini').read_bytes()
-        ini.write_bytes(template_ini.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n'))
-        print(f'run: url={url}', flush=True)
-
-        result = box.run([SYSTEM + '\\pelkor.exe', '-install'])
-        print('pelkor -install:', result.stdout.decode(errors='replace').strip(), flush=True)
-        box.run(['sc', 'start', 'pelkorService'])
-        print('run: service started; the first update comes after 15 seconds. Ctrl-C ends.',
-              flush=True)
+        setup = box.windows_path(installer)
+        result = box.run([setup, '/qn'], timeout=300)
+        print(f'run: install.exe /qn ended with {result.returncode}', flush=True)
+        ini = installed_ini(box)
+        data = ini.read_bytes()
+        ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n', 1))
+        print(f'run: service installed and running; url={url}', flush=True)
+        print('run: the first update comes 15 seconds after the start. Ctrl-C ends.', flush=True)
 
         shown = None
         deadline = time.monotonic() + args.seconds if args.seconds else None
@@ -66,12 +86,9 @@ def main():
     except KeyboardInterrupt:
         pass
     finally:
-        print('\nrun: stopping', flush=True)
-        result = box.run([SYSTEM + '\\pelkor.exe', '-remove'], timeout=120)
-        print('pelkor -remove:', result.stdout.decode(errors='replace').strip(), flush=True)
-        line = pelkor_files.lastlog_bytes(box.unix_path(SYSTEM + '\\pelkor.ini'))
-        if line:
-            print('lastlog:', line.decode('cp932', errors='replace'))
+        print('\nrun: removing', flush=True)
+        result = box.run([box.windows_path(installer), '/qn', '/x'], timeout=300)
+        print(f'run: install.exe /qn /x ended with {result.returncode}', flush=True)
         box.close()
         if provider:
             provider.stop()

@@ -39,6 +39,12 @@ class Worker:
     def wait_for_event(self, event_id, timeout=30):
         assert winebox.wait_until(lambda: event_id in self.events(), timeout), self.events()
 
+    def wait_for_status(self, text, timeout=10):
+        # The worker rewrites the whole file for each status line: poll
+        # rather than catch it half-written.
+        assert winebox.wait_until(lambda: pf.lastlog_text(self.ini) == text, timeout), \
+            pf.lastlog_text(self.ini)
+
     def stop(self):
         self.process.stdin.close()
         self.process.wait(timeout=60)
@@ -59,7 +65,7 @@ def refused_url():
 def test_body_is_captured_byte_for_byte_and_the_outcome_recorded(wine, programs, server):
     worker = Worker(wine, programs, url=server.url('/body/2500'), log=1).start()
     worker.wait_for_event(pf.FETCHED)
-    assert pf.lastlog_text(worker.ini) == pf.TEXTS[pf.FETCHED]
+    worker.wait_for_status(pf.TEXTS[pf.FETCHED])
     assert worker.capture() == stand_in_provider.pattern_bytes(0, 2500)
 
     assert worker.stop() == [pf.START, pf.FETCHED, pf.END]
@@ -77,7 +83,7 @@ def test_body_is_captured_byte_for_byte_and_the_outcome_recorded(wine, programs,
 def test_http_outcomes(wine, programs, server, path, events, capture):
     worker = Worker(wine, programs, url=server.url(path), log=1).start()
     worker.wait_for_event(events[-1])
-    assert pf.lastlog_text(worker.ini) == pf.TEXTS[events[-1]]
+    worker.wait_for_status(pf.TEXTS[events[-1]])
     assert worker.stop() == [pf.START] + events + [pf.END]
     assert worker.capture() == capture
 
@@ -89,7 +95,7 @@ def test_http_outcomes(wine, programs, server, path, events, capture):
 def test_network_failures_leave_their_text_in_the_capture_file(wine, programs, url, text):
     worker = Worker(wine, programs, url=url(), log=1).start()
     worker.wait_for_event(pf.EXCEPTION)
-    assert pf.lastlog_text(worker.ini) == pf.TEXTS[pf.EXCEPTION]
+    worker.wait_for_status(pf.TEXTS[pf.EXCEPTION])
     assert worker.stop() == [pf.START, pf.EXCEPTION, pf.END]
     assert worker.capture() == text
 
@@ -124,7 +130,7 @@ def test_an_unset_url_is_warned_about_once(wine, programs, server):
     worker = Worker(wine, programs, url='', log=1).start()
     worker.wait_for_event(pf.URL_NOT_SET)
     time.sleep(3)  # three more ticks
-    assert pf.lastlog_text(worker.ini) == pf.TEXTS[pf.URL_NOT_SET]
+    worker.wait_for_status(pf.TEXTS[pf.URL_NOT_SET])
     assert worker.stop() == [pf.START, pf.URL_NOT_SET, pf.END]
     assert worker.capture() is None
     assert server.requests == []

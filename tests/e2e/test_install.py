@@ -1,0 +1,174 @@
+"""The installer package under Wine's msiexec and service manager, given to
+it by install.exe (setup with the package behind it): silent installation
+and removal, the service it starts, and the refusal of a second build while
+the first is installed. The package carries the program that runs under
+this host's Wine."""
+import pathlib
+import re
+import subprocess
+import uuid
+
+import pytest
+
+import pelkor_files as pf
+import winebox
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+BUILD = ROOT / 'installer' / 'build_msi.py'
+MAKE_SETUP_FILE = ROOT / 'tools' / 'make_setup_file.py'
+TEMPLATE = ROOT / 'resources' / 'pelkor.ini'
+SERVICE_KEY = 'System\\CurrentControlSet\\Services\\pelkorService'
+SOURCE_KEY = 'System\\CurrentControlSet\\Services\\Eventlog\\Application\\PELKOR_SVC'
+MESSAGE_FILE = b'%SystemRoot%\\System32\\pelkor.exe'
+# msiexec puts a 32-bit package's system folder files into SysWOW64 of a
+# 64-bit prefix; the service's registered path tells where they went.
+SYSTEM_FOLDERS = ('c:\\windows\\system32', 'c:\\windows\\syswow64')
+FIRST_TICK_S = 15
+
+
+@pytest.fixture(scope='module')
+def packages(programs, tmp_path_factory):
+    """Two builds of one version: the second under another product code."""
+    tmp = tmp_path_factory.mktemp('install')
+    built = []
+    for name in ('first', 'second'):
+        output = tmp / f'{name}.msi'
+        subprocess.run(['/usr/bin/python3', str(BUILD), '--exe', str(programs / 'pelkor.exe'),
+                        '--ini', str(TEMPLATE), '--output', str(output),
+                        '--product-code', str(uuid.uuid4())], check=True, timeout=120)
+        built.append(output)
+    return built
+
+
+@pytest.fixture(scope='module')
+def install_exe(programs, packages, tmp_path_factory):
+    """install.exe: setup with the first package behind it, as the build makes it."""
+    output = tmp_path_factory.mktemp('setup') / 'install.exe'
+    subprocess.run(['/usr/bin/python3', str(MAKE_SETUP_FILE), str(programs / 'setup.exe'),
+                    str(packages[0]), str(output)], check=True, timeout=60)
+    return output
+
+
+class Machine:
+    """A Wine box seen as the machine the package is installed on."""
+
+    def __init__(self, box, programs):
+        self.box = box
+        self.probe = box.windows_path(programs / 'test' / 'probe.exe')
+
+    def msiexec(self, *args):
+        """The full exit code (the shell would see only its low byte)."""
+        command = 'msiexec ' + ' '.join(
+            self.box.windows_path(a) if isinstance(a, pathlib.Path) else a for a in args)
+        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
+        return int(re.search(r'exitcode=(\d+)', out).group(1))
+
+    def setup(self, program, *args):
+        """Runs a setup file; the full exit code."""
+        command = ' '.join([self.box.windows_path(program)] + list(args))
+        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
+        return int(re.search(r'exitcode=(\d+)', out).group(1))
+
+    def service(self):
+        """The service's registration (reg query lines by value name), or None."""
+        result = self.box.run(['reg', 'query', 'HKLM\\' + SERVICE_KEY])
+        if result.returncode:
+            return None
+        lines = result.stdout.decode(errors='replace').splitlines()
+        return {m.group(1): (m.group(2), m.group(3)) for m in
+                (re.match(r'\s+(\S+)\s+(REG_\w+)\s+(.*)$', line) for line in lines) if m}
+
+    def state(self):
+        out = self.box.run(['sc', 'query', 'pelkorService']).stdout
+        match = re.search(rb'STATE\s+:\s+(\d+)', out)
+        return int(match.group(1)) if match else None
+
+    def value(self, name):
+        out = self.box.run([self.probe, 'regvalue', SOURCE_KEY, name]).stdout.decode()
+        match = re.match(r'type=(\d+) size=\d+ data=([0-9A-F]*)', out)
+        return (int(match.group(1)), bytes.fromhex(match.group(2))) if match else None
+
+    def system_folder(self):
+        """Where the installed service program is, as a Linux path."""
+        image = self.service()['ImagePath'][1].strip('"')
+        folder = image.rsplit('\\', 1)[0]
+        assert folder.lower() in SYSTEM_FOLDERS, image
+        return self.box.unix_path(folder)
+
+    def events(self):
+        """IDs of the events the service reported, in order."""
+        trace = self.box.trace_path.read_text(errors='replace')
+        return [event_id for _, event_id in winebox.reported_events(trace)]
+
+
+@pytest.fixture
+def machine(wine, programs):
+    return Machine(wine, programs)
+
+
+def without_status(data):
+    """A settings file's lines less lastlog's value and the blank lines, which
+    the service's first write of lastlog (at its start) drops."""
+    return [line for line in data.split(b'\r\n') if line and not line.startswith(b'lastlog=')]
+
+
+def set_url(ini, url):
+    """Sets url= in a settings file, leaving every other byte as it is."""
+    data = ini.read_bytes()
+    assert data.count(b'\r\nurl=\r\n') == 1
+    ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n'))
+
+
+def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, programs,
+                                                                        install_exe, server):
+    assert machine.setup(install_exe, '/qn') == 0
+
+    service = machine.service()
+    assert service['Start'] == ('REG_DWORD', '0x2')  # automatic
+    assert service['Type'] == ('REG_DWORD', '0x110')
+    assert machine.state() == 4  # running
+    folder = machine.system_folder()
+    ini = folder / 'pelkor.ini'
+    assert (folder / 'pelkor.exe').read_bytes() == (programs / 'pelkor.exe').read_bytes()
+    assert without_status(ini.read_bytes()) == without_status(TEMPLATE.read_bytes())
+    assert machine.value('EventMessageFile') == (1, MESSAGE_FILE + b'\0')  # REG_SZ
+    assert machine.value('TypesSupported') == (4, b'\x05\0\0\0')  # REG_DWORD
+
+    # The template sets no URL: the first tick says so in lastlog.
+    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.URL_NOT_SET],
+                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+    # With a URL in the installed file, the next tick updates it.
+    set_url(ini, server.url('/nic/update'))
+    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.FETCHED],
+                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+    assert [path for path, _, _ in server.requests] == ['/nic/update']
+
+    # The uninstall form puts setup's command text in front of the package,
+    # and msiexec wants the package right behind /x: so /x comes last.
+    assert machine.setup(install_exe, '/qn', '/x') == 0
+    assert machine.service() is None and machine.state() is None
+    assert machine.events()[-1] == pf.END  # stopped through its control handler
+    assert not (folder / 'pelkor.exe').exists() and not ini.exists()
+    assert machine.value('EventMessageFile') is None
+    assert machine.value('TypesSupported') is None
+
+
+def test_a_second_build_is_refused_while_the_first_is_installed(machine, programs, packages):
+    first, second = packages
+    assert machine.msiexec('/i', first, '/qn') == 0
+    folder = machine.system_folder()
+    before = machine.service(), (folder / 'pelkor.ini').read_bytes()
+
+    # Refused silently and with the wizard (its sequence refuses before any page).
+    assert machine.msiexec('/i', second, '/qn') == 1603
+    assert machine.msiexec('/i', second) == 1603
+    assert (machine.service(), (folder / 'pelkor.ini').read_bytes()) == before
+    assert machine.state() == 4
+    assert (folder / 'pelkor.exe').exists() and machine.value('TypesSupported')
+
+    assert machine.msiexec('/x', first, '/qn') == 0
+    assert machine.service() is None
+    assert machine.msiexec('/i', second, '/qn') == 0
+    assert machine.state() == 4
+    ini = machine.system_folder() / 'pelkor.ini'
+    assert without_status(ini.read_bytes()) == without_status(TEMPLATE.read_bytes())
