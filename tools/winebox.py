@@ -53,12 +53,13 @@ def make_template(prefix, timeout=300):
 class WineBox:
     """One prefix copied from a template, with its own wineserver session."""
 
-    def __init__(self, template, prefix, debug='+pid,fixme+advapi'):
+    def __init__(self, template, prefix, debug='+pid,fixme+advapi', env=None):
         self.prefix = pathlib.Path(prefix)
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
         subprocess.run(['cp', '-a', str(template), str(self.prefix)], check=True)
-        self.env = base_env(self.prefix)
+        # env: settings of the whole session, such as DISPLAY and LANG.
+        self.env = dict(base_env(self.prefix), **(env or {}))
         self.trace_path = self.prefix.parent / (self.prefix.name + '-trace.log')
         self.processes = []
         # Keep the session up between commands; the first command of the
@@ -88,9 +89,10 @@ class WineBox:
                               stdin=kwargs.pop('stdin', subprocess.DEVNULL),
                               capture_output=True, **kwargs)
 
-    def popen(self, args, stderr_path, debug='+pid,fixme+advapi', **kwargs):
+    def popen(self, args, stderr_path, debug='+pid,fixme+advapi', env=None, **kwargs):
         stderr = open(stderr_path, 'wb')
-        process = subprocess.Popen([WINE] + list(args), env=dict(self.env, WINEDEBUG=debug),
+        process = subprocess.Popen([WINE] + list(args),
+                                   env=dict(self.env, WINEDEBUG=debug, **(env or {})),
                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=stderr,
                                    **kwargs)
         process.stderr_file = stderr
