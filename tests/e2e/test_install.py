@@ -71,7 +71,12 @@ class Machine:
 
     def service(self):
         """The service's registration (reg query lines by value name), or None."""
-        result = self.box.run(['reg', 'query', 'HKLM\\' + SERVICE_KEY])
+        for _ in range(3):
+            result = self.box.run(['reg', 'query', 'HKLM\\' + SERVICE_KEY])
+            # reg now and then fails on a key that is there; only its own
+            # word that the key is missing counts as missing.
+            if result.returncode == 0 or b'Unable to find' in result.stdout + result.stderr:
+                break
         if result.returncode:
             return None
         lines = result.stdout.decode(errors='replace').splitlines()
@@ -157,12 +162,13 @@ def test_a_second_build_is_refused_while_the_first_is_installed(machine, program
     first, second = packages
     assert machine.msiexec('/i', first, '/qn') == 0
     folder = machine.system_folder()
-    before = machine.service(), (folder / 'pelkor.ini').read_bytes()
+    # The service's first tick may rewrite lastlog meanwhile; the rest stays.
+    before = machine.service(), without_status((folder / 'pelkor.ini').read_bytes())
 
     # Refused silently and with the wizard (its sequence refuses before any page).
     assert machine.msiexec('/i', second, '/qn') == 1603
     assert machine.msiexec('/i', second) == 1603
-    assert (machine.service(), (folder / 'pelkor.ini').read_bytes()) == before
+    assert (machine.service(), without_status((folder / 'pelkor.ini').read_bytes())) == before
     assert machine.state() == 4
     assert (folder / 'pelkor.exe').exists() and machine.value('TypesSupported')
 
