@@ -74,6 +74,7 @@ bench-installed:
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/capture_memory.py --programs $(PROGRAMS)
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/service_timing.py --programs $(PROGRAMS)
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/setup_copy.py --programs $(PROGRAMS)
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/install_timing.py --programs $(PROGRAMS)
 
 clean:
 	rm -rf $(BUILD) $(DIST)
