@@ -1,6 +1,6 @@
-"""The shipped 32-bit service program read as a file: what it links
-against, and its message table, version block and icon as Windows reads
-them (through the probe, which loads the program as data)."""
+"""The shipped 32-bit programs read as files: what they link against, and
+their message table, version blocks and icons as Windows reads them
+(through the probe, which loads a program as data)."""
 import re
 import subprocess
 
@@ -12,22 +12,42 @@ import pelkor_files as pf
 @pytest.fixture
 def probe(wine, programs, shipped):
     exe = wine.windows_path(programs / 'test' / 'probe.exe')
-    target = wine.windows_path(shipped / 'pelkor.exe')
 
-    def run(command, *args):
+    def run(command, *args, program='pelkor.exe'):
+        target = wine.windows_path(shipped / program)
         result = wine.run([exe, command, target] + [str(a) for a in args])
         assert result.returncode == 0, result.stdout
         return result.stdout.decode().replace('\r\n', '\n')
     return run
 
 
-def test_is_a_32_bit_console_program_on_system_dlls_and_msvcrt_only(shipped):
-    headers = subprocess.run(['i686-w64-mingw32-objdump', '-p', str(shipped / 'pelkor.exe')],
+def version_strings(output):
+    version = dict(line.split('=', 1) for line in output.split('\n') if line)
+    fixed = {k: version.pop(k) for k in ('FixedFileVersion', 'FixedProductVersion', 'Translation')}
+    return fixed, {k: bytes.fromhex(v).decode('utf-16-le') for k, v in version.items()}
+
+
+@pytest.mark.parametrize('program, subsystem, dlls', [
+    ('pelkor.exe', 3, ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'wininet.dll']),  # console
+    ('setup.exe', 2, ['kernel32.dll', 'msvcrt.dll', 'user32.dll']),  # windowed
+])
+def test_is_a_32_bit_program_on_system_dlls_and_msvcrt_only(shipped, program, subsystem, dlls):
+    headers = subprocess.run(['i686-w64-mingw32-objdump', '-p', str(shipped / program)],
                              capture_output=True, text=True, check=True).stdout
     assert 'file format pei-i386' in headers
-    assert re.search(r'Subsystem\s+00000003', headers)  # console
-    dlls = sorted(d.lower() for d in re.findall(r'DLL Name: (\S+)', headers))
-    assert dlls == ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'wininet.dll']
+    assert re.search(r'Subsystem\s+0000000%d' % subsystem, headers)
+    assert sorted(d.lower() for d in re.findall(r'DLL Name: (\S+)', headers)) == dlls
+
+
+def test_setup_fits_in_front_of_the_package_offset_with_its_icons_and_version(shipped, probe):
+    assert (shipped / 'setup.exe').stat().st_size <= 45056 < 61440
+    fixed, strings = version_strings(probe('version', program='setup.exe'))
+    assert fixed['Translation'] == '041104b0'
+    assert strings == {'FileDescription': 'Setup', 'InternalName': 'Setup',
+                       'OriginalFilename': 'setup.exe', 'ProductName': 'setup',
+                       'FileVersion': '1, 0, 1, 0', 'ProductVersion': '1, 0, 1, 0'}
+    images = probe('icons', 101, program='setup.exe').split()
+    assert sorted(images) == sorted(f'{px}x{px}@{bits}' for px in (16, 32, 48) for bits in (4, 8, 32))
 
 
 def test_message_table_carries_every_catalogue_text_in_code_page_932(probe):
@@ -39,11 +59,9 @@ def test_message_table_carries_every_catalogue_text_in_code_page_932(probe):
 
 
 def test_version_block_and_icon(probe):
-    version = dict(line.split('=', 1) for line in probe('version').split('\n') if line)
-    assert version.pop('FixedFileVersion') == '1.0.0.0'
-    assert version.pop('FixedProductVersion') == '1.0.0.0'
-    assert version.pop('Translation') == '041104b0'  # Japanese, UTF-16
-    strings = {k: bytes.fromhex(v).decode('utf-16-le') for k, v in version.items()}
+    fixed, strings = version_strings(probe('version'))
+    assert fixed == {'FixedFileVersion': '1.0.0.0', 'FixedProductVersion': '1.0.0.0',
+                     'Translation': '041104b0'}  # Japanese, UTF-16
     assert strings['FileDescription'] == 'pelkor サービス'
     assert strings['ProductName'] == 'pelkor サービス'
     assert strings['FileVersion'] == strings['ProductVersion'] == '1.00'
