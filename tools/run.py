@@ -36,8 +36,8 @@ def make_install_exe(programs, folder):
 
 def installed_ini(box):
     """The settings file beside the installed service program."""
-    out = box.run(['reg', 'query', 'HKLM\\System\\CurrentControlSet\\Services\\pelkorService',
-                   '/v', 'ImagePath']).stdout.decode(errors='replace')
+    out = box.reg_query('HKLM\\System\\CurrentControlSet\\Services\\pelkorService',
+                        '/v', 'ImagePath').stdout.decode(errors='replace')
     image = re.search(r'ImagePath\s+REG_SZ\s+"?([^"\r\n]+)', out).group(1)
     return box.unix_path(image.rsplit('\\', 1)[0] + '\\pelkor.ini')
 

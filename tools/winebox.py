@@ -89,6 +89,16 @@ class WineBox:
                               stdin=kwargs.pop('stdin', subprocess.DEVNULL),
                               capture_output=True, **kwargs)
 
+    def reg_query(self, key, *args):
+        """`reg query` of a key (with further reg arguments): the result,
+        returncode 0 when the key is there. reg now and then fails on a key
+        that is there; only its own word that the key is missing counts."""
+        for _ in range(3):
+            result = self.run(['reg', 'query', key] + list(args))
+            if result.returncode == 0 or b'Unable to find' in result.stdout + result.stderr:
+                break
+        return result
+
     def popen(self, args, stderr_path, debug='+pid,fixme+advapi', env=None, **kwargs):
         stderr = open(stderr_path, 'wb')
         process = subprocess.Popen([WINE] + list(args),

@@ -71,12 +71,7 @@ class Machine:
 
     def service(self):
         """The service's registration (reg query lines by value name), or None."""
-        for _ in range(3):
-            result = self.box.run(['reg', 'query', 'HKLM\\' + SERVICE_KEY])
-            # reg now and then fails on a key that is there; only its own
-            # word that the key is missing counts as missing.
-            if result.returncode == 0 or b'Unable to find' in result.stdout + result.stderr:
-                break
+        result = self.box.reg_query('HKLM\\' + SERVICE_KEY)
         if result.returncode:
             return None
         lines = result.stdout.decode(errors='replace').splitlines()

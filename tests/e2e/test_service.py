@@ -76,7 +76,7 @@ def test_install_registers_the_quoted_path_and_terminated_values(box, programs):
     service = Service(box, programs)
     assert service.command('-install') == (0, 'Pelkor Service installed.\n')
 
-    query = text(box.run(['reg', 'query', 'HKLM\\' + SERVICE_KEY]).stdout)
+    query = text(box.reg_query('HKLM\\' + SERVICE_KEY).stdout)
     assert '    ImagePath    REG_SZ    "C:\\Program Files\\Pelkor\\pelkor.exe"\n' in query
     assert '    Type    REG_DWORD    0x110\n' in query
     assert '    Start    REG_DWORD    0x2\n' in query
@@ -139,7 +139,7 @@ def test_remove_stops_a_running_service_and_keeps_the_event_source(box, programs
                         r'Pelkor Service removed\.\n', output), output
     assert service.events()[-1] == pf.END
     assert service.sc('query').returncode != 0
-    assert box.run(['reg', 'query', 'HKLM\\' + SOURCE_KEY]).returncode == 0
+    assert box.reg_query('HKLM\\' + SOURCE_KEY).returncode == 0
 
     assert service.command('/Remove') == (0, 'OpenService failed - 1060\n')
 
