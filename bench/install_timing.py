@@ -5,7 +5,6 @@ should add no more than 10% (its copy of the package is its only work)."""
 import argparse
 import pathlib
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
@@ -13,6 +12,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / 'tools'))
 
+import pelkor_build  # noqa: E402
 import winebox  # noqa: E402
 
 
@@ -32,12 +32,8 @@ def main():
     programs = pathlib.Path(args.programs).resolve()
     with tempfile.TemporaryDirectory() as tmp:
         work = pathlib.Path(tmp)
-        package, setup_file = work / 'install.msi', work / 'install.exe'
-        subprocess.run([sys.executable, str(ROOT / 'installer' / 'build_msi.py'), '--exe',
-                        str(programs / 'pelkor.exe'), '--ini', str(ROOT / 'resources' / 'pelkor.ini'),
-                        '--output', str(package)], check=True)
-        subprocess.run([sys.executable, str(ROOT / 'tools' / 'make_setup_file.py'),
-                        str(programs / 'setup.exe'), str(package), str(setup_file)], check=True)
+        setup_file = pelkor_build.make_install_exe(programs, work)
+        package = work / 'install.msi'
         box = winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix')
         try:
             msi, exe = box.windows_path(package), box.windows_path(setup_file)

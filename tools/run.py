@@ -7,7 +7,6 @@ DNS provider, which prints the address each update came from."""
 import argparse
 import pathlib
 import re
-import subprocess
 import sys
 import time
 
@@ -15,23 +14,12 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / 'tools'))
 sys.path.insert(0, str(ROOT / 'tests' / 'e2e'))
 
+import pelkor_build  # noqa: E402
 import pelkor_files  # noqa: E402
 import stand_in_provider  # noqa: E402
 import winebox  # noqa: E402
 
 SYSTEM = 'C:\\windows\\system32'
-
-
-def make_install_exe(programs, folder):
-    """install.exe from the programs that run under this host's Wine."""
-    package = folder / 'install.msi'
-    subprocess.run([sys.executable, str(ROOT / 'installer' / 'build_msi.py'), '--exe',
-                    str(programs / 'pelkor.exe'), '--ini', str(ROOT / 'resources' / 'pelkor.ini'),
-                    '--output', str(package)], check=True)
-    subprocess.run([sys.executable, str(ROOT / 'tools' / 'make_setup_file.py'),
-                    str(programs / 'setup.exe'), str(package), str(folder / 'install.exe')],
-                   check=True)
-    return folder / 'install.exe'
 
 
 def installed_ini(box):
@@ -55,7 +43,7 @@ def main():
     if not (template / 'system.reg').exists():
         print('run: preparing a Wine prefix (once) ...', flush=True)
         winebox.make_template(template)
-    installer = make_install_exe(pathlib.Path(args.programs).resolve(), state)
+    installer = pelkor_build.make_install_exe(pathlib.Path(args.programs).resolve(), state)
     box = winebox.WineBox(template, state / f'run-{winebox.FLAVOUR}')
     provider = None
     ini = None

@@ -5,17 +5,15 @@ the first is installed. The package carries the program that runs under
 this host's Wine."""
 import pathlib
 import re
-import subprocess
 import uuid
 
 import pytest
 
+import pelkor_build
 import pelkor_files as pf
 import winebox
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD = ROOT / 'installer' / 'build_msi.py'
-MAKE_SETUP_FILE = ROOT / 'tools' / 'make_setup_file.py'
 TEMPLATE = ROOT / 'resources' / 'pelkor.ini'
 SERVICE_KEY = 'System\\CurrentControlSet\\Services\\pelkorService'
 SOURCE_KEY = 'System\\CurrentControlSet\\Services\\Eventlog\\Application\\PELKOR_SVC'
@@ -33,10 +31,7 @@ def packages(programs, tmp_path_factory):
     built = []
     for name in ('first', 'second'):
         output = tmp / f'{name}.msi'
-        subprocess.run(['/usr/bin/python3', str(BUILD), '--exe', str(programs / 'pelkor.exe'),
-                        '--ini', str(TEMPLATE), '--output', str(output),
-                        '--product-code', str(uuid.uuid4())], check=True, timeout=120)
-        built.append(output)
+        built.append(pelkor_build.build_package(programs / 'pelkor.exe', output, uuid.uuid4()))
     return built
 
 
@@ -44,9 +39,7 @@ def packages(programs, tmp_path_factory):
 def install_exe(programs, packages, tmp_path_factory):
     """install.exe: setup with the first package behind it, as the build makes it."""
     output = tmp_path_factory.mktemp('setup') / 'install.exe'
-    subprocess.run(['/usr/bin/python3', str(MAKE_SETUP_FILE), str(programs / 'setup.exe'),
-                    str(packages[0]), str(output)], check=True, timeout=60)
-    return output
+    return pelkor_build.make_setup_file(programs / 'setup.exe', packages[0], output)
 
 
 class Machine:

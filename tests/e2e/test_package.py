@@ -6,8 +6,9 @@ import subprocess
 
 import pytest
 
+import pelkor_build
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD = ROOT / 'installer' / 'build_msi.py'
 TEMPLATE = ROOT / 'resources' / 'pelkor.ini'
 DATE = '20261231'
 PRODUCT_NAME = 'Pelkor Service ' + DATE
@@ -54,19 +55,11 @@ class Package:
         return dict(line.split('\t', 1) for line in lines.split('\r\n')[3:] if line)
 
 
-def build(exe, output, product_code=None):
-    command = ['/usr/bin/python3', str(BUILD), '--exe', str(exe), '--ini', str(TEMPLATE),
-               '--output', str(output), '--date', DATE]
-    if product_code:
-        command += ['--product-code', product_code]
-    subprocess.run(command, check=True, timeout=120)
-    return output
-
-
 @pytest.fixture(scope='module')
 def builds(shipped, tmp_path_factory):
     tmp = tmp_path_factory.mktemp('package')
-    return [Package(build(shipped / 'pelkor.exe', tmp / f'{n}.msi'), tmp / f'dump{n}')
+    return [Package(pelkor_build.build_package(shipped / 'pelkor.exe', tmp / f'{n}.msi', date=DATE),
+                    tmp / f'dump{n}')
             for n in (1, 2)]
 
 

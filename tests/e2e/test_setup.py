@@ -7,14 +7,13 @@ import pathlib
 import re
 import shutil
 import subprocess
-import sys
 
 import pytest
 
+import pelkor_build
 import winebox
 
 DATA = pathlib.Path(__file__).resolve().parent / 'data'
-TOOLS = pathlib.Path(__file__).resolve().parents[2] / 'tools'
 OFFSET = 61440
 MESSAGE_BOX = re.compile(r'Call user32\.MessageBoxA\(\w+,\w+ "((?:[^"\\]|\\.)*)"')
 NO_PACKAGE_GIVEN = '統合するmsiファイルを指定して下さい。'
@@ -84,8 +83,7 @@ def test_create_puts_the_package_at_the_offset_and_extract_gives_it_back(setup):
 
     # The build's own maker of setup files gives the same bytes.
     made = setup.dir / 'made.exe'
-    subprocess.run([sys.executable, str(TOOLS / 'make_setup_file.py'), str(setup.dir / 'setup.exe'),
-                    str(setup.dir / 'pkgs' / 'Tool.Pkg.msi'), str(made)], check=True)
+    pelkor_build.make_setup_file(setup.dir / 'setup.exe', setup.dir / 'pkgs' / 'Tool.Pkg.msi', made)
     assert made.read_bytes() == built
 
     # The bare program carries an empty package.

@@ -8,6 +8,7 @@ import subprocess
 
 import pytest
 
+import pelkor_build
 import winebox
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -38,10 +39,7 @@ def windows(display):
 
 
 def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_path):
-    package = tmp_path / 'install.msi'
-    subprocess.run(['/usr/bin/python3', str(ROOT / 'installer' / 'build_msi.py'), '--exe',
-                    str(programs / 'pelkor.exe'), '--ini', str(ROOT / 'resources' / 'pelkor.ini'),
-                    '--output', str(package)], check=True, timeout=120)
+    package = pelkor_build.build_package(programs / 'pelkor.exe', tmp_path / 'install.msi')
     # A Japanese system: code page 932 and a Japanese font for the UI font.
     box = winebox.WineBox(wine_template, tmp_path / 'prefix',
                           env={'DISPLAY': display, 'LANG': 'ja_JP.UTF-8'})
