@@ -116,6 +116,11 @@ class WineBox:
                 process.wait(timeout=30)
             process.stderr_file.close()
         subprocess.run([WINESERVER, '-k'], env=self.env, timeout=60, check=False)
+        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=60, check=False)
+        # A prefix is some 700 MB: a test run of them would fill the disk.
+        # PELKOR_KEEP_PREFIXES=1 keeps them for a look after the run.
+        if not os.environ.get('PELKOR_KEEP_PREFIXES'):
+            shutil.rmtree(self.prefix, ignore_errors=True)
 
 
 def reported_events(text):

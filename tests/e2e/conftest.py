@@ -2,6 +2,7 @@
 per run, the local HTTP server, and the programs under test."""
 import os
 import pathlib
+import shutil
 import sys
 
 import pytest
@@ -38,8 +39,11 @@ def wine_template(tmp_path_factory):
     # wineboot while working on the tests); by default each run makes one.
     ready = os.environ.get('PELKOR_WINE_TEMPLATE')
     if ready:
-        return pathlib.Path(ready)
-    return winebox.make_template(tmp_path_factory.mktemp('template') / 'prefix')
+        yield pathlib.Path(ready)
+        return
+    template = winebox.make_template(tmp_path_factory.mktemp('template') / 'prefix')
+    yield template
+    shutil.rmtree(template, ignore_errors=True)
 
 
 @pytest.fixture
