@@ -25,8 +25,7 @@ def peak_kib(pid):
 
 
 def measure(template, work, programs, server, size):
-    box = winebox.WineBox(template, work / f'prefix-{size}')
-    try:
+    with winebox.WineBox(template, work / f'prefix-{size}') as box:
         folder = box.unix_path('C:\\pelkor')
         folder.mkdir(parents=True)
         shutil.copy(programs / 'test' / 'workerhost_fasttick.exe', folder / 'pelkor.exe')
@@ -44,8 +43,6 @@ def measure(template, work, programs, server, size):
         process.wait(timeout=60)
         assert captured == size, (captured, size)
         return peak
-    finally:
-        box.close()
 
 
 def main():

@@ -34,8 +34,7 @@ def main():
         work = pathlib.Path(tmp)
         setup_file = pelkor_build.make_install_exe(programs, work)
         package = work / 'install.msi'
-        box = winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix')
-        try:
+        with winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix') as box:
             msi, exe = box.windows_path(package), box.windows_path(setup_file)
             times = {name: [] for name in ('install.exe /qn', 'msiexec /i /qn',
                                            'install.exe /qn /x', 'msiexec /x /qn')}
@@ -51,8 +50,6 @@ def main():
             for setup_name, bare_name in (('install.exe /qn', 'msiexec /i /qn'),
                                           ('install.exe /qn /x', 'msiexec /x /qn')):
                 print(f'{setup_name} / {bare_name}: {medians[setup_name] / medians[bare_name]:.3f}')
-        finally:
-            box.close()
     return 0
 
 

@@ -29,8 +29,7 @@ def main():
     programs = pathlib.Path(args.programs).resolve()
     with tempfile.TemporaryDirectory() as tmp:
         work = pathlib.Path(tmp)
-        box = winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix')
-        try:
+        with winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix') as box:
             folder = box.unix_path('C:\\pelkor')
             folder.mkdir(parents=True)
             shutil.copy(programs / 'pelkor.exe', folder / 'pelkor.exe')
@@ -49,8 +48,6 @@ def main():
                                  ('trivial program, start to end', trivial)]:
                 print(f'{name}: median {statistics.median(values):.0f} ms, '
                       f'max {max(values):.0f} ms over {len(values)} runs')
-        finally:
-            box.close()
     return 0
 
 

@@ -46,8 +46,7 @@ def main():
     programs = pathlib.Path(args.programs).resolve()
     with tempfile.TemporaryDirectory(dir=ROOT / 'build') as tmp:
         work = pathlib.Path(tmp)
-        box = winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix')
-        try:
+        with winebox.WineBox(winebox.make_template(work / 'template'), work / 'prefix') as box:
             folder = box.unix_path('C:\\dl')
             folder.mkdir(parents=True)
             shutil.copy(programs / 'setup.exe', folder / 'setup.exe')
@@ -77,8 +76,6 @@ def main():
                       f'({create_rate / cp_rate:.2f} of cp); /extract {extract_rate:.0f} MB/s '
                       f'({extract_rate / cp_rate:.2f} of cp); peak RSS of /create: empty package '
                       f'{empty_peak} KiB, 256 MB package {big_peak} KiB', flush=True)
-        finally:
-            box.close()
     return 0
 
 

@@ -109,6 +109,12 @@ class WineBox:
         self.processes.append(process)
         return process
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
     def close(self):
         for process in self.processes:
             if process.poll() is None:

@@ -48,9 +48,8 @@ def wine_template(tmp_path_factory):
 
 @pytest.fixture
 def wine(wine_template, tmp_path):
-    box = winebox.WineBox(wine_template, tmp_path / 'prefix')
-    yield box
-    box.close()
+    with winebox.WineBox(wine_template, tmp_path / 'prefix') as box:
+        yield box
 
 
 @pytest.fixture

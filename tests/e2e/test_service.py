@@ -67,9 +67,8 @@ class Service:
 
 @pytest.fixture
 def box(wine_template, tmp_path):
-    box = winebox.WineBox(wine_template, tmp_path / 'prefix', debug=TRACE)
-    yield box
-    box.close()
+    with winebox.WineBox(wine_template, tmp_path / 'prefix', debug=TRACE) as box:
+        yield box
 
 
 def test_install_registers_the_quoted_path_and_terminated_values(box, programs):

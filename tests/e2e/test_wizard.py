@@ -41,9 +41,8 @@ def windows(display):
 def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_path):
     package = pelkor_build.build_package(programs / 'pelkor.exe', tmp_path / 'install.msi')
     # A Japanese system: code page 932 and a Japanese font for the UI font.
-    box = winebox.WineBox(wine_template, tmp_path / 'prefix',
-                          env={'DISPLAY': display, 'LANG': 'ja_JP.UTF-8'})
-    try:
+    with winebox.WineBox(wine_template, tmp_path / 'prefix',
+                         env={'DISPLAY': display, 'LANG': 'ja_JP.UTF-8'}) as box:
         box.run(['reg', 'add', 'HKCU\\Software\\Wine\\Fonts\\Replacements', '/v', 'MS UI Gothic',
                  '/t', 'REG_SZ', '/d', 'IPAGothic', '/f'])
         box.popen(['msiexec', '/i', box.windows_path(package)], tmp_path / 'msiexec.log', debug='-all')
@@ -63,5 +62,3 @@ def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_
         seen = [word for word in WORDS if word in text]
         assert len(seen) >= 2, text
         assert re.fullmatch(r'Pelkor Service \d{8}', found[0][1])  # titled with the product name
-    finally:
-        box.close()

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "split_path.h"
 #include "worker/settings.h"
 
 namespace fake {
@@ -70,23 +71,8 @@ LocalTime CurrentLocalTime() { return state.now; }
 std::string ModuleFileName() { return state.modulePath; }
 
 SplitPathParts SplitPath(const std::string& path) {
-    // The C runtime's rules: drive "X:", directory up to the last separator,
-    // extension from the last dot of the file name.
-    SplitPathParts parts;
-    std::string rest = path;
-    if (rest.size() >= 2 && rest[1] == ':') {
-        parts.drive = rest.substr(0, 2);
-        rest = rest.substr(2);
-    }
-    const size_t slash = rest.find_last_of("\\/");
-    if (slash != std::string::npos) {
-        parts.directory = rest.substr(0, slash + 1);
-        rest = rest.substr(slash + 1);
-    }
-    const size_t dot = rest.find_last_of('.');
-    parts.name = rest.substr(0, dot);
-    if (dot != std::string::npos) parts.extension = rest.substr(dot);
-    return parts;
+    const fake::PathParts parts = fake::SplitWindowsPath(path);
+    return SplitPathParts{parts.drive, parts.directory, parts.name, parts.extension};
 }
 
 int ProfileInt(const char* section, const char* key, int fallback, const std::string& file) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "split_path.h"
+
 namespace fakesetup {
 State state;
 void Reset() { state = State(); }
@@ -133,18 +135,11 @@ uint32_t TempFolder(char* buffer, uint32_t size) { return Copy(state.tempFolder,
 uint32_t SystemFolder(char* buffer, uint32_t size) { return Copy(state.systemFolder, buffer, size); }
 
 void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
-    std::string rest = path;
-    std::string d, dir, n, e;
-    if (rest.size() >= 2 && rest[1] == ':') d = rest.substr(0, 2), rest = rest.substr(2);
-    const size_t slash = rest.find_last_of("\\/");
-    if (slash != std::string::npos) dir = rest.substr(0, slash + 1), rest = rest.substr(slash + 1);
-    const size_t dot = rest.find_last_of('.');
-    n = rest.substr(0, dot);
-    if (dot != std::string::npos) e = rest.substr(dot);
-    std::strcpy(drive, d.c_str());
-    std::strcpy(directory, dir.c_str());
-    std::strcpy(name, n.c_str());
-    std::strcpy(extension, e.c_str());
+    const fake::PathParts parts = fake::SplitWindowsPath(path);
+    std::strcpy(drive, parts.drive.c_str());
+    std::strcpy(directory, parts.directory.c_str());
+    std::strcpy(name, parts.name.c_str());
+    std::strcpy(extension, parts.extension.c_str());
 }
 
 void LowerCase(char* text) {
