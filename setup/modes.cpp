@@ -31,6 +31,45 @@ struct CopyBuffer {
     ~CopyBuffer() { setupos::FreeBuffer(data); }
 };
 
+// A file opened only for reading, closed when the holder goes: closing it
+// cannot lose anything, so its result is not needed.
+struct ReadHandle {
+    setupos::File file;
+    explicit ReadHandle(setupos::File opened) : file(opened) {}
+    ~ReadHandle() {
+        if (file) setupos::CloseFile(file);
+    }
+    ReadHandle(const ReadHandle&) = delete;
+    ReadHandle& operator=(const ReadHandle&) = delete;
+};
+
+// The launch mode's folder of its own in the temporary folder, made new so
+// that nothing planted beforehand is ever written through or deleted; the
+// package and the folder go when the holder goes, whatever happened.
+struct FreshFolder {
+    char folder[kPathSize] = "";
+    char package[kPathSize] = "";
+    bool made = false;
+    bool Make(const char* tempFolder, const char* baseName) {
+        const uint32_t process = setupos::ProcessNumber();
+        uint32_t serial = setupos::Ticks();
+        for (uint32_t i = 0; i < kFreshFolderTries; ++i, ++serial) {
+            if (!FreshPackagePaths(folder, package, tempFolder, process, serial, baseName)) return false;
+            made = setupos::MakePrivateFolder(folder);
+            if (made || !setupos::IsAlreadyExists(setupos::LastError())) return made;
+        }
+        return false;
+    }
+    ~FreshFolder() {
+        if (!made) return;
+        setupos::DeleteNamedFile(package);
+        setupos::RemoveFolder(folder);
+    }
+    FreshFolder() = default;
+    FreshFolder(const FreshFolder&) = delete;
+    FreshFolder& operator=(const FreshFolder&) = delete;
+};
+
 enum class CopyResult { Done, ReadFailed, WriteFailed };
 
 // Copies from the source's position to its end into the destination at its
@@ -72,6 +111,14 @@ int BuildSetupFile(int argc, char** argv) {
     if (!JoinInto(outputPath, sizeof outputPath, own.drive, own.directory, name, ".exe")) {
         return Fail(kOutputNotCreated);
     }
+    // Opening the output empties it: when it is the package itself (say
+    // X.exe given from setup's own folder), the package would be lost.
+    char fullPackage[kPathSize], fullOutput[kPathSize];
+    if (setupos::FullPath(package, fullPackage, sizeof fullPackage) == 0 ||
+        setupos::FullPath(outputPath, fullOutput, sizeof fullOutput) == 0 ||
+        NamesSameFile(fullPackage, fullOutput)) {
+        return Fail(kOutputNotCreated);
+    }
 
     CopyBuffer buffer;
     if (!buffer.data) return Fail(kOutputNotCreated);
@@ -79,13 +126,15 @@ int BuildSetupFile(int argc, char** argv) {
     if (!output) return Fail(kOutputNotCreated);
 
     // The stub: the whole running file, a package it carries included.
-    setupos::File self = setupos::OpenForReading(own.full);
-    if (!self) {
-        setupos::CloseFile(output);  // stays behind, empty
-        return Fail(kStubUnreadable);
+    CopyResult stub;
+    {
+        ReadHandle self(setupos::OpenForReading(own.full));
+        if (!self.file) {
+            FinishOutput(output, outputPath, false);
+            return Fail(kStubUnreadable);
+        }
+        stub = CopyRest(self.file, output, buffer.data);
     }
-    const CopyResult stub = CopyRest(self, output, buffer.data);
-    setupos::CloseFile(self);
     if (stub != CopyResult::Done) {
         FinishOutput(output, outputPath, false);
         return Fail(stub == CopyResult::ReadFailed ? kStubUnreadable : kOutputNotCreated);
@@ -94,14 +143,12 @@ int BuildSetupFile(int argc, char** argv) {
     // The package from the offset on; the gap behind a shorter stub reads
     // as zeros. Cutting at the package's end drops the tail of a longer
     // package that the stub may have carried.
-    setupos::File source = setupos::OpenForReading(package);
-    if (!source || !setupos::SeekTo(output, kPackageOffset)) {
-        if (source) setupos::CloseFile(source);
+    ReadHandle source(setupos::OpenForReading(package));
+    if (!source.file || !setupos::SeekTo(output, kPackageOffset)) {
         FinishOutput(output, outputPath, false);
-        return Fail(source ? kOutputNotCreated : kPackageUnreadable);
+        return Fail(source.file ? kOutputNotCreated : kPackageUnreadable);
     }
-    const CopyResult copied = CopyRest(source, output, buffer.data);
-    setupos::CloseFile(source);
+    const CopyResult copied = CopyRest(source.file, output, buffer.data);
     const bool cut = copied == CopyResult::Done && setupos::CutHere(output);
     if (!FinishOutput(output, outputPath, cut)) {
         return Fail(copied == CopyResult::ReadFailed ? kPackageUnreadable : kOutputNotCreated);
@@ -121,57 +168,48 @@ int ExtractPackage() {
     setupos::File output = setupos::OpenForWriting(outputPath);
     if (!output) return Fail(kExtractNotCreated);
 
-    setupos::File self = setupos::OpenForReading(own.full);
-    if (!self) {
-        setupos::CloseFile(output);  // stays behind, empty; nothing is shown
+    ReadHandle self(setupos::OpenForReading(own.full));
+    if (!self.file) {
+        FinishOutput(output, outputPath, false);  // nothing is shown
         return kExitModeFailed;
     }
     // A file shorter than the offset carries an empty package: the seek
     // lands past its end and the first read finds nothing.
-    const bool copied = setupos::SeekTo(self, kPackageOffset) &&
-                        CopyRest(self, output, buffer.data) == CopyResult::Done;
-    setupos::CloseFile(self);
+    const bool copied = setupos::SeekTo(self.file, kPackageOffset) &&
+                        CopyRest(self.file, output, buffer.data) == CopyResult::Done;
     if (!FinishOutput(output, outputPath, copied)) return Fail(kExtractNotCreated);
     return 0;
 }
 
 uint32_t LaunchInstaller(const char* commandText) {
     OwnPath own;
-    char folder[kPathSize], packagePath[kPathSize];
-    if (setupos::TempFolder(folder, sizeof folder) == 0 || !own.Read() ||
-        !JoinInto(packagePath, sizeof packagePath, folder, own.name, ".msi")) {
-        return kExitTempUnwritable;
-    }
+    char temp[kPathSize];
+    if (setupos::TempFolder(temp, sizeof temp) == 0 || !own.Read()) return kExitTempUnwritable;
     CopyBuffer buffer;
     if (!buffer.data) return kExitTempUnwritable;
 
-    setupos::File package = setupos::OpenForWriting(packagePath);
-    if (!package) {
-        // Another setup of the same name holds it while its installer runs.
-        return setupos::IsSharingViolation(setupos::LastError()) ? kExitAlreadyRunning
-                                                                 : kExitTempUnwritable;
-    }
-    setupos::File self = setupos::OpenForReading(own.full);
+    // Destroyed in reverse order: the hold is closed before the package
+    // and its folder are removed.
+    FreshFolder fresh;
+    if (!fresh.Make(temp, own.name)) return kExitTempUnwritable;
+    const char* packagePath = fresh.package;
+    setupos::File package = setupos::CreateNewForWriting(packagePath);
+    if (!package) return kExitTempUnwritable;
     CopyResult copied = CopyResult::ReadFailed;
-    if (self) {
-        if (setupos::SeekTo(self, kPackageOffset)) copied = CopyRest(self, package, buffer.data);
-        setupos::CloseFile(self);
+    {
+        ReadHandle self(setupos::OpenForReading(own.full));
+        if (self.file && setupos::SeekTo(self.file, kPackageOffset)) {
+            copied = CopyRest(self.file, package, buffer.data);
+        }
     }
     if (!setupos::CloseFile(package) && copied == CopyResult::Done) copied = CopyResult::WriteFailed;
     if (copied != CopyResult::Done) {
-        setupos::DeleteNamedFile(packagePath);
         return copied == CopyResult::ReadFailed ? kExitPackageUnreadable : kExitTempUnwritable;
     }
-    // Held until the installer has ended, so that no other setup can
-    // replace or delete the package while the installer reads it. Should
-    // another setup have taken the name in the moment between, the package
-    // is its own now: leave it alone.
-    setupos::File hold = setupos::HoldForReading(packagePath);
-    if (!hold) {
-        if (setupos::IsSharingViolation(setupos::LastError())) return kExitAlreadyRunning;
-        setupos::DeleteNamedFile(packagePath);
-        return kExitTempUnwritable;
-    }
+    // Held until the installer has ended, so that nothing can replace the
+    // package while the installer reads it.
+    ReadHandle hold(setupos::HoldForReading(packagePath));
+    if (!hold.file) return kExitTempUnwritable;
 
     // The system installer by its full path, never a msiexec.exe planted in
     // setup's own folder; the command line itself stays "msiexec ...".
@@ -198,8 +236,6 @@ uint32_t LaunchInstaller(const char* commandText) {
         }
     }
     setupos::FreeBuffer(command);
-    setupos::CloseFile(hold);
-    setupos::DeleteNamedFile(packagePath);
     return exitCode;
 }
 

@@ -106,3 +106,47 @@ bool JoinInto(char* out, size_t size, const char* a, const char* b, const char* 
     for (const char* part : parts) strcat(out, part);
     return true;
 }
+
+bool NamesSameFile(const char* a, const char* b) {
+    // Only ASCII letters are folded. A double-byte character (code page 932)
+    // is compared byte for byte, its trail byte included, since a trail byte
+    // may look like an ASCII letter; so two names that differ only in the
+    // case of a full-width letter count as different files here.
+    const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
+    for (;;) {
+        if ((*x >= 0x81 && *x <= 0x9F) || (*x >= 0xE0 && *x <= 0xFC)) {
+            if (*x != *y) return false;
+            ++x, ++y;
+            if (*x != *y) return false;
+            if (!*x) return true;
+        } else {
+            unsigned char p = *x, q = *y;
+            if (p >= 'A' && p <= 'Z') p = static_cast<unsigned char>(p - 'A' + 'a');
+            if (q >= 'A' && q <= 'Z') q = static_cast<unsigned char>(q - 'A' + 'a');
+            if (p != q) return false;
+            if (!p) return true;
+        }
+        ++x, ++y;
+    }
+}
+
+namespace {
+void Hex(char* out, uint32_t value) {
+    for (int i = 7; i >= 0; --i, value >>= 4) out[i] = "0123456789abcdef"[value & 15];
+    out[8] = '\0';
+}
+}  // namespace
+
+bool FreshPackagePaths(char* folder, char* package, const char* tempFolder, uint32_t process,
+                       uint32_t serial, const char* baseName) {
+    char processText[9], serialText[9];
+    Hex(processText, process);
+    Hex(serialText, serial);
+    if (JoinInto(folder, kPathSize, tempFolder, "setup-", processText, "-", serialText) &&
+        JoinInto(package, kPathSize, folder, "\\", baseName, ".msi")) {
+        return true;
+    }
+    folder[0] = package[0] = '\0';
+    return false;
+}

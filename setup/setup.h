@@ -12,12 +12,14 @@
 constexpr uint32_t kPackageOffset = 61440;
 constexpr uint32_t kCopyBufferSize = 32768;
 constexpr uint32_t kPathSize = 260;
+// The launch mode's own folder in the temporary folder: names tried before
+// giving up when each one already exists (planted or left by a crash).
+constexpr uint32_t kFreshFolderTries = 16;
 
 // Exit codes of the launch mode when the installer cannot be run; the
 // installer's own codes of the same meaning.
 constexpr uint32_t kExitInstallerNotRun = 1601;     // ERROR_INSTALL_SERVICE_FAILURE
 constexpr uint32_t kExitNoInstallerCode = 1603;     // ERROR_INSTALL_FAILURE
-constexpr uint32_t kExitAlreadyRunning = 1618;      // ERROR_INSTALL_ALREADY_RUNNING
 constexpr uint32_t kExitPackageUnreadable = 1619;   // ERROR_INSTALL_PACKAGE_OPEN_FAILED
 constexpr uint32_t kExitTempUnwritable = 1632;      // ERROR_INSTALL_TEMP_UNWRITABLE
 // Build and extract modes: 0 on success, this after any failure.
@@ -35,6 +37,14 @@ Mode SelectMode(int argc, char** argv);
 // True when a whole argument of the command text, split as the platform
 // splits a command line, is /x or /uninstall in any ASCII letter case.
 bool WantsUninstall(const char* commandText);
+// True when two full paths, as the platform resolves them, name the same
+// file: compared without regard to ASCII letter case.
+bool NamesSameFile(const char* a, const char* b);
+// The launch mode's folder, temporary folder + "setup-<process>-<serial>" in
+// hexadecimal, and its package, folder + backslash + base name + ".msi"; false
+// (both empty) when either does not fit a kPathSize buffer.
+bool FreshPackagePaths(char* folder, char* package, const char* tempFolder, uint32_t process,
+                       uint32_t serial, const char* baseName);
 // Joins up to five texts into out; false (and out empty) when they do not fit.
 bool JoinInto(char* out, size_t size, const char* a, const char* b = "", const char* c = "",
               const char* d = "", const char* e = "");

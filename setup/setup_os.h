@@ -10,6 +10,9 @@ using File = void*;
 
 // Create the file or empty it; write access; nobody else may open it.
 File OpenForWriting(const char* path);
+// The file must not exist yet (a link planted in its place is not
+// followed); write access; nobody else may open it.
+File CreateNewForWriting(const char* path);
 // The file must exist; read access; others may read and write it meanwhile.
 File OpenForReading(const char* path);
 // A read handle that others may share for reading only: while it is open,
@@ -27,7 +30,11 @@ bool DeleteNamedFile(const char* path);
 // pattern included).
 bool Exists(const char* path);
 uint32_t LastError();
-bool IsSharingViolation(uint32_t error);
+bool IsAlreadyExists(uint32_t error);
+// A new folder (never an existing one) that only the running user, SYSTEM
+// and the Administrators may enter; and its removal once it is empty.
+bool MakePrivateFolder(const char* path);
+bool RemoveFolder(const char* path);
 
 void ShowMessage(const char* text);  // modal, one OK button
 
@@ -36,6 +43,13 @@ void ShowMessage(const char* text);  // modal, one OK button
 uint32_t ModulePath(char* buffer, uint32_t size);
 uint32_t TempFolder(char* buffer, uint32_t size);
 uint32_t SystemFolder(char* buffer, uint32_t size);
+// The full path as the platform resolves path (GetFullPathNameA), 0 on
+// failure or when it does not fit.
+uint32_t FullPath(const char* path, char* buffer, uint32_t size);
+// The running process's id and the millisecond tick count: the seed of a
+// name no other setup uses at the same time.
+uint32_t ProcessNumber();
+uint32_t Ticks();
 // _splitpath into buffers of 3, 256, 256 and 256 bytes.
 void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension);
 // _mbslwr and _mbscmp: multibyte-aware lower case and comparison.

@@ -14,7 +14,27 @@ struct StartupInfo {
 int __cdecl __getmainargs(int* argc, char*** argv, char*** environment, int expandWildcards,
                           StartupInfo* info);
 
+// setup runs elevated from wherever it was downloaded to, often beside other
+// downloads: a DLL that is not a KnownDLL must never come from its own
+// folder or the current one. Both calls are looked up, since the first is
+// missing before Windows 8 (without its update) and the second before XP SP1.
+void RestrictDllSearch() {
+    const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
+    if (SetDefaultDllDirectoriesFn setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))) {
+        setDefault(kSearchSystem32);
+    }
+    if (SetDllDirectoryFn setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")))) {
+        setDirectory("");
+    }
+}
+
 void __cdecl SetupEntry() {
+    RestrictDllSearch();  // before anything can load a DLL
     int argc = 0;
     char** argv = nullptr;
     char** environment = nullptr;

@@ -1,5 +1,5 @@
-// setup's operations on Windows: files, the message box, paths and the
-// installer process, all ANSI and on msvcrt alone.
+// setup's operations on Windows: files and folders, the message box, paths
+// and the installer process, all ANSI, on KnownDLLs alone.
 #include "win32.h"
 
 #include <mbstring.h>
@@ -17,6 +17,11 @@ const char kCaption[] = "setup";
 File OpenForWriting(const char* path) {
     return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+File CreateNewForWriting(const char* path) {
+    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
 }
 
 File OpenForReading(const char* path) {
@@ -59,7 +64,56 @@ bool Exists(const char* path) {
 }
 
 uint32_t LastError() { return GetLastError(); }
-bool IsSharingViolation(uint32_t error) { return error == ERROR_SHARING_VIOLATION; }
+bool IsAlreadyExists(uint32_t error) { return error == ERROR_ALREADY_EXISTS; }
+
+namespace {
+// Well-known SIDs, laid out as the SID structure: revision, count of sub-
+// authorities, the NT authority (5), then the sub-authorities.
+struct WellKnownSid {
+    BYTE revision, count, authority[6];
+    DWORD subAuthority[2];
+};
+const WellKnownSid kLocalSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {SECURITY_LOCAL_SYSTEM_RID, 0}};
+const WellKnownSid kAdministrators = {
+    1, 2, {0, 0, 0, 0, 0, 5}, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+
+bool Allow(ACL* acl, const void* sid) {
+    return AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                 GENERIC_ALL, const_cast<void*>(sid)) != FALSE;
+}
+}  // namespace
+
+bool MakePrivateFolder(const char* path) {
+    // The running user from the process token; the access list is protected
+    // so that nothing is inherited from the temporary folder, where every
+    // local user may be let in.
+    union {
+        TOKEN_USER user;
+        BYTE bytes[128];
+    } token;
+    union {
+        ACL acl;
+        BYTE bytes[256];
+    } list;
+    HANDLE process = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) return false;
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(process, TokenUser, &token, sizeof token, &size);
+    CloseHandle(process);
+    SECURITY_DESCRIPTOR descriptor;
+    if (!read || !InitializeAcl(&list.acl, sizeof list, ACL_REVISION) ||
+        !Allow(&list.acl, token.user.User.Sid) || !Allow(&list.acl, &kLocalSystem) ||
+        !Allow(&list.acl, &kAdministrators) ||
+        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, &list.acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    return CreateDirectoryA(path, &attributes) != FALSE;
+}
+
+bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != FALSE; }
 
 void ShowMessage(const char* text) { MessageBoxA(nullptr, text, kCaption, MB_OK); }
 
@@ -77,6 +131,14 @@ uint32_t SystemFolder(char* buffer, uint32_t size) {
     const UINT length = GetSystemDirectoryA(buffer, size);
     return length < size ? length : 0;
 }
+
+uint32_t FullPath(const char* path, char* buffer, uint32_t size) {
+    const DWORD length = GetFullPathNameA(path, size, buffer, nullptr);
+    return length < size ? length : 0;
+}
+
+uint32_t ProcessNumber() { return GetCurrentProcessId(); }
+uint32_t Ticks() { return GetTickCount(); }
 
 void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
     _splitpath(path, drive, directory, name, extension);

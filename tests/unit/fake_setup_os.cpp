@@ -12,7 +12,7 @@ State state;
 void Reset() { state = State(); }
 
 namespace {
-constexpr uint32_t kSharingViolation = 32;
+constexpr uint32_t kAlreadyExists = 183;
 uint32_t g_lastError;
 
 struct OpenFile {
@@ -26,10 +26,6 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-bool IsHeld(const std::string& path) {
-    return path.rfind(state.tempFolder, 0) == 0 && state.heldByOtherSetup;
-}
-
 int g_holders;  // our own holds on the temporary package
 }  // namespace
 }  // namespace fakesetup
@@ -39,14 +35,22 @@ using fakesetup::OpenFile;
 using fakesetup::state;
 
 File OpenForWriting(const char* path) {
-    if (fakesetup::Contains(state.unwritable, path) || path == state.ownPath ||
-        fakesetup::IsHeld(path)) {
-        fakesetup::g_lastError = fakesetup::IsHeld(path) ? fakesetup::kSharingViolation : 5;
+    if (fakesetup::Contains(state.unwritable, path) || path == state.ownPath) {
+        fakesetup::g_lastError = 5;
         return nullptr;
     }
     state.files[path].clear();
     ++state.openFiles;
     return new OpenFile{path, 0, true, false};
+}
+
+File CreateNewForWriting(const char* path) {
+    if (state.files.count(path)) {
+        fakesetup::g_lastError = fakesetup::kAlreadyExists;
+        return nullptr;
+    }
+    state.freshPackage = path;
+    return OpenForWriting(path);
 }
 
 File OpenForReading(const char* path) {
@@ -118,7 +122,27 @@ bool Exists(const char* path) {
 }
 
 uint32_t LastError() { return fakesetup::g_lastError; }
-bool IsSharingViolation(uint32_t error) { return error == fakesetup::kSharingViolation; }
+bool IsAlreadyExists(uint32_t error) { return error == fakesetup::kAlreadyExists; }
+
+bool MakePrivateFolder(const char* path) {
+    if (Exists(path)) {
+        fakesetup::g_lastError = fakesetup::kAlreadyExists;
+        return false;
+    }
+    state.folders.push_back(path);
+    return true;
+}
+
+bool RemoveFolder(const char* path) {
+    const std::string inside = std::string(path) + "\\";
+    for (const auto& file : state.files) {
+        if (file.first.rfind(inside, 0) == 0) return false;
+    }
+    auto found = std::find(state.folders.begin(), state.folders.end(), path);
+    if (found == state.folders.end()) return false;
+    state.folders.erase(found);
+    return true;
+}
 
 void ShowMessage(const char* text) { state.messages.push_back(text); }
 
@@ -133,6 +157,14 @@ uint32_t Copy(const std::string& text, char* buffer, uint32_t size) {
 uint32_t ModulePath(char* buffer, uint32_t size) { return Copy(state.ownPath, buffer, size); }
 uint32_t TempFolder(char* buffer, uint32_t size) { return Copy(state.tempFolder, buffer, size); }
 uint32_t SystemFolder(char* buffer, uint32_t size) { return Copy(state.systemFolder, buffer, size); }
+
+uint32_t FullPath(const char* path, char* buffer, uint32_t size) {
+    const std::string text = path;
+    return Copy(text.size() > 1 && text[1] == ':' ? text : state.currentFolder + text, buffer, size);
+}
+
+uint32_t ProcessNumber() { return 0x1234; }
+uint32_t Ticks() { return state.ticks; }
 
 void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
     const fake::PathParts parts = fake::SplitWindowsPath(path);
@@ -162,7 +194,7 @@ RunResult RunAndWait(const char* application, char* commandLine, uint32_t* exitC
     state.application = application;
     state.commandLine = commandLine;
     if (state.processFails) return RunResult::NotStarted;
-    const std::string package = state.tempFolder + "setup.msi";
+    const std::string& package = state.freshPackage;
     state.packageAtStart = state.files.count(package) ? state.files[package] : "<missing>";
     state.packageHeldDuringRun = fakesetup::g_holders > 0;
     if (state.noExitCode) return RunResult::NoExitCode;

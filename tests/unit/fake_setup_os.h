@@ -16,12 +16,14 @@ struct State {
     std::string ownPath = "C:\\dl\\setup.exe";
     std::string tempFolder = "C:\\TEMP\\";
     std::string systemFolder = "C:\\WINDOWS\\system32";
+    std::string currentFolder = "C:\\dl\\";  // relative paths resolve against it
+    uint32_t ticks = 0x100;
     std::vector<std::string> messages;
     std::vector<std::string> unreadable;   // opening for reading fails
     std::vector<std::string> unwritable;   // opening for writing fails
     std::map<std::string, size_t> readFailsAt;  // a read at or past this offset fails
     size_t diskSpace = static_cast<size_t>(-1);  // bytes that can still be written
-    bool heldByOtherSetup = false;  // the temporary package is held elsewhere
+    std::string freshPackage;  // the last file made new by CreateNewForWriting
     int openFiles = 0;
 
     // the installer

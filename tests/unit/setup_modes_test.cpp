@@ -3,6 +3,7 @@
 // messages it checks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -96,13 +97,13 @@ TEST_F(SetupModes, BuildFailuresShowTheirMessageAndEndWithOne) {
     EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
     EXPECT_EQ(state.files.at(state.ownPath), stub);
 
-    // The running file cannot be read: the empty output stays.
+    // The running file cannot be read: no empty output is left.
     state.messages.clear();
     state.files["p.msi"] = "x";
     state.unreadable = {state.ownPath};
     EXPECT_EQ(Run({"/create", "p.msi"}), 1);
     EXPECT_EQ(state.messages, Messages(kStubUnreadable));
-    EXPECT_EQ(state.files.at("C:\\dl\\p.exe"), "");
+    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
     EXPECT_EQ(state.openFiles, 0);
 }
 
@@ -145,13 +146,13 @@ TEST_F(SetupModes, ExtractFailures) {
     EXPECT_EQ(Run({"/extract"}), 1);
     EXPECT_EQ(state.messages, Messages(kExtractNotCreated));
 
-    // The running file cannot be read: no message, the empty output stays.
+    // The running file cannot be read: no message, no empty output.
     state.messages.clear();
     state.unwritable.clear();
     state.unreadable = {state.ownPath};
     EXPECT_EQ(Run({"/extract"}), 1);
     EXPECT_TRUE(state.messages.empty());
-    EXPECT_EQ(state.files.at("C:\\dl\\setup.msi"), "");
+    EXPECT_EQ(state.files.count("C:\\dl\\setup.msi"), 0u);
 
     // A copy that fails half-way removes the output.
     state.unreadable.clear();
@@ -181,7 +182,8 @@ TEST_P(Launch, RunsTheSystemInstallerOnTheCompletePackageAndReturnsItsCode) {
     EXPECT_EQ(state.commandLine, GetParam().installerCommand);
     EXPECT_EQ(state.packageAtStart, package);
     EXPECT_TRUE(state.packageHeldDuringRun);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
+    EXPECT_TRUE(state.folders.empty());
     EXPECT_TRUE(state.messages.empty());
     EXPECT_EQ(state.openFiles, 0);
 }
@@ -189,14 +191,14 @@ TEST_P(Launch, RunsTheSystemInstallerOnTheCompletePackageAndReturnsItsCode) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, Launch,
     ::testing::Values(
-        CommandRow{"setup.exe", "msiexec /i \"C:\\TEMP\\setup.msi\" "},
-        CommandRow{"\"C:\\dl\\setup.exe\" /qn", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn"},
-        CommandRow{"setup.exe /x", "msiexec /x \"C:\\TEMP\\setup.msi\""},
-        CommandRow{"setup.exe /X /qn", "msiexec /X /qn \"C:\\TEMP\\setup.msi\""},
-        CommandRow{"setup.exe /uninstall /qn", "msiexec /uninstall /qn \"C:\\TEMP\\setup.msi\""},
+        CommandRow{"setup.exe", "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" "},
+        CommandRow{"\"C:\\dl\\setup.exe\" /qn", "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn"},
+        CommandRow{"setup.exe /x", "msiexec /x \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\""},
+        CommandRow{"setup.exe /X /qn", "msiexec /X /qn \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\""},
+        CommandRow{"setup.exe /uninstall /qn", "msiexec /uninstall /qn \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\""},
         CommandRow{"setup.exe /qn TARGETDIR=C:/xdir",
-                   "msiexec /i \"C:\\TEMP\\setup.msi\" /qn TARGETDIR=C:/xdir"},
-        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn PROP=\"A b\""}));
+                   "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn TARGETDIR=C:/xdir"},
+        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn PROP=\"A b\""}));
 
 TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
     state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
@@ -204,33 +206,38 @@ TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
 
     fakesetup::Reset();
     state.files[state.ownPath] = stub;
-    state.heldByOtherSetup = true;
-    EXPECT_EQ(Run({}), 1618);
+    for (uint32_t i = 0; i < kFreshFolderTries; ++i) {  // every fresh name taken
+        char name[32];
+        std::snprintf(name, sizeof name, "C:\\TEMP\\setup-00001234-%08x", 0x100 + i);
+        state.folders.push_back(name);
+    }
+    EXPECT_EQ(Run({}), 1632);
+    EXPECT_EQ(state.folders.size(), kFreshFolderTries);
 
     fakesetup::Reset();
     state.files[state.ownPath] = stub;
     state.unreadable = {state.ownPath};
     EXPECT_EQ(Run({}), 1619);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);  // no empty package left
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);  // no empty package left
 
     fakesetup::Reset();
     state.files[state.ownPath] = SetupFile(Bytes(100000, 9));
     state.diskSpace = 40000;
     EXPECT_EQ(Run({}), 1632);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
     EXPECT_TRUE(state.commandLine.empty());
 
     fakesetup::Reset();
     state.files[state.ownPath] = stub;
     state.processFails = true;
     EXPECT_EQ(Run({}), 1601);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
 
     fakesetup::Reset();
     state.files[state.ownPath] = stub;
     state.noExitCode = true;
     EXPECT_EQ(Run({}), 1603);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
     EXPECT_EQ(state.openFiles, 0);
 }
 

@@ -89,4 +89,56 @@ TEST(JoinInto, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
     EXPECT_STREQ(out, "");
 }
 
+// ---- path rules of the build and launch modes -------------------------------
+
+struct SameFileRow {
+    const char* a;
+    const char* b;
+    bool same;
+};
+
+class SameFile : public ::testing::TestWithParam<SameFileRow> {};
+
+TEST_P(SameFile, FoldsAsciiLettersOnly) {
+    EXPECT_EQ(NamesSameFile(GetParam().a, GetParam().b), GetParam().same) << GetParam().a;
+}
+
+// "\x82\x60" and "\x82\x81" are full-width A and a; "\x83\x41" has an ASCII
+// 'A' as its trail byte.
+INSTANTIATE_TEST_SUITE_P(
+    Table, SameFile,
+    ::testing::Values(SameFileRow{"C:\\dl\\MyPkg.exe", "c:\\DL\\mypkg.EXE", true},
+                      SameFileRow{"C:\\dl\\pkg.exe", "C:\\dl\\pkg.exe.", false},
+                      SameFileRow{"C:\\dl\\pkg.exe", "C:\\dl\\pkg.msi", false},
+                      SameFileRow{"C:\\dl\\\x83\x41.exe", "C:\\dl\\\x83\x61.exe", false},
+                      SameFileRow{"C:\\dl\\\x82\x60.exe", "C:\\dl\\\x82\x81.exe", false},
+                      SameFileRow{"C:\\dl\\\x83\x41.exe", "C:\\DL\\\x83\x41.EXE", true}));
+
+struct FreshRow {
+    std::string temp, folder, package;  // empty: does not fit
+};
+
+class FreshPaths : public ::testing::TestWithParam<FreshRow> {};
+
+TEST_P(FreshPaths, PutThePackageUnderItsOwnNameInAFolderOfItsOwn) {
+    char folder[kPathSize], package[kPathSize];
+    const bool fits = FreshPackagePaths(folder, package, GetParam().temp.c_str(), 0x1234, 0xabcdef01,
+                                        "install");
+    EXPECT_EQ(fits, !GetParam().folder.empty());
+    EXPECT_EQ(folder, GetParam().folder);
+    EXPECT_EQ(package, GetParam().package);
+}
+
+const std::string kLongTemp = "C:\\" + std::string(220, 't') + "\\";  // 224 bytes
+
+// The longest temporary folder that fits leaves the package 259 bytes, its
+// terminating zero the 260th; one byte more does not fit.
+INSTANTIATE_TEST_SUITE_P(
+    Table, FreshPaths,
+    ::testing::Values(FreshRow{"C:\\TEMP\\", "C:\\TEMP\\setup-00001234-abcdef01",
+                               "C:\\TEMP\\setup-00001234-abcdef01\\install.msi"},
+                      FreshRow{kLongTemp, kLongTemp + "setup-00001234-abcdef01",
+                               kLongTemp + "setup-00001234-abcdef01\\install.msi"},
+                      FreshRow{kLongTemp + "u", "", ""}));
+
 }  // namespace
