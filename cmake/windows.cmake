@@ -61,6 +61,9 @@ add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
 set_target_properties(probe fake_msiexec PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+add_library(planted_dll SHARED tests/e2e/tools/planted_dll.c)
+set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 
 # setup: windowed, C-style C++ with no C++ runtime at all, small enough to
 # sit in front of the package offset.

@@ -1,8 +1,10 @@
 """setup under Wine: building and extracting setup files byte for byte, the
 failure paths with their message boxes (read from Wine's relay trace of
 MessageBoxA), and the launch of the installer, first through a stand-in
-msiexec that records what it was given, then through Wine's own."""
+msiexec that records what it was given, then through Wine's own; and what
+setup does with entries planted beside it and in the temporary folder."""
 import codecs
+import os
 import pathlib
 import re
 import shutil
@@ -15,6 +17,7 @@ import winebox
 
 DATA = pathlib.Path(__file__).resolve().parent / 'data'
 OFFSET = 61440
+TEMP = 'C:\\users\\root\\Temp'  # the prefix's %TEMP% when running as root
 MESSAGE_BOX = re.compile(r'Call user32\.MessageBoxA\(\w+,\w+ "((?:[^"\\]|\\.)*)"')
 NO_PACKAGE_GIVEN = '統合するmsiファイルを指定して下さい。'
 PACKAGE_NOT_FOUND = '指定されたmsiファイルが見つかりません。'
@@ -106,6 +109,22 @@ def test_build_failures_show_their_message_and_end_non_zero(setup):
     assert setup.file('setup.exe') == setup.bare
 
 
+@pytest.mark.parametrize('given', ['C:\\dl\\mypkg.exe', 'c:\\DL\\.\\MyPkg.EXE'])
+def test_create_never_overwrites_the_package_it_was_given(setup, given):
+    (setup.dir / 'mypkg.exe').write_bytes(pattern(5000, 5))
+    assert setup.run('setup.exe', '/create', given) == (1, [OUTPUT_NOT_CREATED])
+    assert setup.file('mypkg.exe') == pattern(5000, 5)
+
+
+def test_a_planted_dll_beside_setup_is_not_loaded(setup):
+    # The message box loads uxtheme.dll once setup runs (not a KnownDLL);
+    # Wine is told to prefer a native one found by the search order.
+    shutil.copy(setup.programs / 'test' / 'planted.dll', setup.dir / 'uxtheme.dll')
+    env = {'WINEDLLOVERRIDES': 'mscoree,mshtml=;uxtheme=n,b'}
+    assert setup.run('setup.exe', '/create', env=env) == (1, [NO_PACKAGE_GIVEN])
+    assert not setup.box.unix_path('C:\\planted-dll-loaded.txt').exists()
+
+
 @pytest.fixture
 def stand_in(setup, tmp_path):
     """The stand-in msiexec in the system folder, taking the place of Wine's."""
@@ -136,32 +155,59 @@ def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_
     # A msiexec.exe planted beside the setup file must never run.
     shutil.copy(setup.programs / 'test' / 'fake_msiexec.exe', setup.dir / 'msiexec.exe')
 
+    temp = setup.box.unix_path(TEMP)
+    before = set(os.listdir(temp))
     code = setup.full_exit_code(f'C:\\dl\\pkg.exe {arguments}'.strip(),
-                                env=dict(env, FAKE_MSIEXEC_EXIT='1603'))
+                                env=dict(env, FAKE_MSIEXEC_EXIT='1603', FAKE_MSIEXEC_COPY='C:\\got.msi'))
 
     assert code == 1603
     [(program, command_line, size)] = runs()
-    temp = re.search(r'"([^"]*pkg\.msi)"', command_line).group(1)
+    given = re.search(r'"([^"]*)"', command_line).group(1)
     assert program.lower() == 'c:\\windows\\system32\\msiexec.exe'
-    assert command_line == command.format(pkg=temp)
-    assert int(size) == len(package)  # complete before the installer starts
-    assert not setup.box.unix_path(temp.replace('/', '\\')).exists()
+    assert command_line == command.format(pkg=given)
+    assert int(size) == len(package)
+    assert setup.box.unix_path('C:\\got.msi').read_bytes() == package
+    # Its own name, in a folder of its own that was made new and is gone.
+    folder, name = given.rsplit('\\', 1)
+    assert name == 'pkg.msi' and folder.rsplit('\\', 1)[0].lower() == TEMP.lower()
+    assert folder.rsplit('\\', 1)[1] not in before
+    assert set(os.listdir(temp)) == before
 
 
-def test_a_second_setup_of_the_same_name_waits_its_turn(setup, stand_in):
+def test_two_setups_of_the_same_name_both_reach_the_installer(setup, stand_in):
     env, runs = stand_in
     (setup.dir / 'pkg.msi').write_bytes(pattern(5000, 4))
     setup.run('setup.exe', '/create', 'C:\\dl\\pkg.msi')
     (setup.dir / 'other').mkdir()
     shutil.copy(setup.dir / 'pkg.exe', setup.dir / 'other' / 'pkg.exe')
+    temp = setup.box.unix_path(TEMP)
+    before = set(os.listdir(temp))
 
     # While the installer of the first runs, the second setup starts.
     code = setup.full_exit_code('C:\\dl\\pkg.exe /qn',
                                 env=dict(env, FAKE_MSIEXEC_SECOND='C:\\dl\\other\\pkg.exe'))
     assert code == 0
-    [first, second] = runs()
-    assert int(first[2]) == 5000
-    assert second == ['second', '1618']  # refused: the package is in use
+    [first, inner, second] = runs()
+    assert int(first[2]) == int(inner[2]) == 5000
+    assert first[1] != inner[1]
+    assert second == ['second', '0']
+    assert set(os.listdir(temp)) == before
+
+
+def test_a_link_planted_at_the_old_package_path_is_left_alone(setup, stand_in):
+    env, runs = stand_in
+    victim = setup.box.unix_path('C:\\victim.txt')
+    victim.write_bytes(b'not yours')
+    link = setup.box.unix_path(TEMP + '\\install.msi')  # a Windows link would do the same
+    link.symlink_to(victim)
+    (setup.dir / 'install.msi').write_bytes(pattern(3000, 6))
+    setup.run('setup.exe', '/create', 'C:\\dl\\install.msi')
+
+    assert setup.full_exit_code('C:\\dl\\install.exe /qn', env=env) == 0
+    [(_, _, size)] = runs()
+    assert int(size) == 3000
+    assert os.readlink(link) == str(victim)
+    assert victim.read_bytes() == b'not yours'
 
 
 def test_launch_without_an_installer_to_run_is_no_success(setup):
@@ -169,7 +215,7 @@ def test_launch_without_an_installer_to_run_is_no_success(setup):
     (setup.box.unix_path('C:\\windows\\system32') / 'msiexec.exe').unlink()
     env = {'WINEDLLOVERRIDES': 'mscoree,mshtml=;msiexec.exe=n'}
     assert setup.full_exit_code('C:\\dl\\setup.exe /qn', env=env) == 1601
-    assert not list(setup.box.unix_path('C:\\windows\\temp').glob('setup.msi'))
+    assert not list(setup.box.unix_path(TEMP).glob('setup-*'))
 
 
 def test_wines_installer_installs_and_removes_a_real_package(setup, tmp_path):
