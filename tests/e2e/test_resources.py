@@ -40,7 +40,7 @@ def test_is_a_32_bit_program_on_system_dlls_and_msvcrt_only(shipped, program, su
 
 
 def test_setup_fits_in_front_of_the_package_offset_with_its_icons_and_version(shipped, probe):
-    assert (shipped / 'setup.exe').stat().st_size < 45056 < 61440
+    assert (shipped / 'setup.exe').stat().st_size <= 45056 < 61440
     fixed, strings = version_strings(probe('version', program='setup.exe'))
     assert fixed['Translation'] == '041104b0'
     assert strings == {'FileDescription': 'Setup', 'InternalName': 'Setup',
