@@ -17,7 +17,6 @@ import winebox
 
 DATA = pathlib.Path(__file__).resolve().parent / 'data'
 OFFSET = 61440
-TEMP = 'C:\\users\\root\\Temp'  # the prefix's %TEMP% when running as root
 MESSAGE_BOX = re.compile(r'Call user32\.MessageBoxA\(\w+,\w+ "((?:[^"\\]|\\.)*)"')
 NO_PACKAGE_GIVEN = '統合するmsiファイルを指定して下さい。'
 PACKAGE_NOT_FOUND = '指定されたmsiファイルが見つかりません。'
@@ -55,6 +54,10 @@ class Setup:
         probe = self.box.windows_path(self.programs / 'test' / 'probe.exe')
         out = self.box.run([probe, 'exitcode', command_line], env=env).stdout.decode()
         return int(re.search(r'exitcode=(\d+)', out).group(1))
+
+    def temp(self):
+        """%TEMP% of the prefix, as a Windows path."""
+        return self.box.run(['cmd', '/c', 'echo %TEMP%']).stdout.decode().strip()
 
     def file(self, name):
         path = self.dir / name
@@ -155,8 +158,8 @@ def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_
     # A msiexec.exe planted beside the setup file must never run.
     shutil.copy(setup.programs / 'test' / 'fake_msiexec.exe', setup.dir / 'msiexec.exe')
 
-    temp = setup.box.unix_path(TEMP)
-    before = set(os.listdir(temp))
+    temp = setup.temp()
+    before = set(os.listdir(setup.box.unix_path(temp)))
     code = setup.full_exit_code(f'C:\\dl\\pkg.exe {arguments}'.strip(),
                                 env=dict(env, FAKE_MSIEXEC_EXIT='1603', FAKE_MSIEXEC_COPY='C:\\got.msi'))
 
@@ -169,9 +172,9 @@ def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_
     assert setup.box.unix_path('C:\\got.msi').read_bytes() == package
     # Its own name, in a folder of its own that was made new and is gone.
     folder, name = given.rsplit('\\', 1)
-    assert name == 'pkg.msi' and folder.rsplit('\\', 1)[0].lower() == TEMP.lower()
+    assert name == 'pkg.msi' and folder.rsplit('\\', 1)[0].lower() == temp.lower()
     assert folder.rsplit('\\', 1)[1] not in before
-    assert set(os.listdir(temp)) == before
+    assert set(os.listdir(setup.box.unix_path(temp))) == before
 
 
 def test_two_setups_of_the_same_name_both_reach_the_installer(setup, stand_in):
@@ -180,7 +183,7 @@ def test_two_setups_of_the_same_name_both_reach_the_installer(setup, stand_in):
     setup.run('setup.exe', '/create', 'C:\\dl\\pkg.msi')
     (setup.dir / 'other').mkdir()
     shutil.copy(setup.dir / 'pkg.exe', setup.dir / 'other' / 'pkg.exe')
-    temp = setup.box.unix_path(TEMP)
+    temp = setup.box.unix_path(setup.temp())
     before = set(os.listdir(temp))
 
     # While the installer of the first runs, the second setup starts.
@@ -198,7 +201,7 @@ def test_a_link_planted_at_the_old_package_path_is_left_alone(setup, stand_in):
     env, runs = stand_in
     victim = setup.box.unix_path('C:\\victim.txt')
     victim.write_bytes(b'not yours')
-    link = setup.box.unix_path(TEMP + '\\install.msi')  # a Windows link would do the same
+    link = setup.box.unix_path(setup.temp() + '\\install.msi')  # a Windows link would do the same
     link.symlink_to(victim)
     (setup.dir / 'install.msi').write_bytes(pattern(3000, 6))
     setup.run('setup.exe', '/create', 'C:\\dl\\install.msi')
@@ -215,7 +218,7 @@ def test_launch_without_an_installer_to_run_is_no_success(setup):
     (setup.box.unix_path('C:\\windows\\system32') / 'msiexec.exe').unlink()
     env = {'WINEDLLOVERRIDES': 'mscoree,mshtml=;msiexec.exe=n'}
     assert setup.full_exit_code('C:\\dl\\setup.exe /qn', env=env) == 1601
-    assert not list(setup.box.unix_path(TEMP).glob('setup-*'))
+    assert not list(setup.box.unix_path(setup.temp()).glob('setup-*'))
 
 
 def test_wines_installer_installs_and_removes_a_real_package(setup, tmp_path):
