@@ -64,6 +64,16 @@ set_target_properties(probe fake_msiexec PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${C
 add_library(planted_dll SHARED tests/e2e/tools/planted_dll.c)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+# The event texts as a 64-bit program (the Event Viewer) reads them: always
+# a 64-bit program, whichever tree this is, so the x86_64 compiler directly.
+find_program(MINGW64_GCC x86_64-w64-mingw32-gcc REQUIRED)
+add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/test/eventtext64.exe
+    COMMAND ${MINGW64_GCC} -Wall -Wextra -Os -s -static -o ${CMAKE_BINARY_DIR}/test/eventtext64.exe
+            ${CMAKE_SOURCE_DIR}/tests/e2e/tools/eventtext.c -ladvapi32
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/tools/eventtext.c
+    COMMENT "Building the 64-bit event text probe")
+add_custom_target(eventtext64 ALL DEPENDS ${CMAKE_BINARY_DIR}/test/eventtext64.exe)
 
 # setup: windowed, C-style C++ with no C++ runtime at all, small enough to
 # sit in front of the package offset.

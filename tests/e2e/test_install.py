@@ -2,9 +2,12 @@
 it by install.exe (setup with the package behind it): silent installation
 and removal, the service it starts, and the refusal of a second build while
 the first is installed. The package carries the program that runs under
-this host's Wine."""
+this host's Wine. On 64-bit Windows the 32-bit program runs from SysWOW64
+while the Event Viewer, a 64-bit program, reads its event texts."""
 import pathlib
 import re
+import shutil
+import subprocess
 import uuid
 
 import pytest
@@ -17,10 +20,14 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 TEMPLATE = ROOT / 'resources' / 'pelkor.ini'
 SERVICE_KEY = 'System\\CurrentControlSet\\Services\\pelkorService'
 SOURCE_KEY = 'System\\CurrentControlSet\\Services\\Eventlog\\Application\\PELKOR_SVC'
-MESSAGE_FILE = b'%SystemRoot%\\System32\\pelkor.exe'
+# The installed program itself, wherever the package put it.
+MESSAGE_FILE = {'win32': b'C:\\windows\\system32\\pelkor.exe',
+                'win64': b'C:\\windows\\syswow64\\pelkor.exe'}[winebox.FLAVOUR]
 # msiexec puts a 32-bit package's system folder files into SysWOW64 of a
 # 64-bit prefix; the service's registered path tells where they went.
 SYSTEM_FOLDERS = ('c:\\windows\\system32', 'c:\\windows\\syswow64')
+WOW64_FOLDER = 'C:\\windows\\syswow64'
+START_TEXT = (pf.TEXTS[pf.START] + '\r\n').encode('cp932')
 FIRST_TICK_S = 15
 
 
@@ -48,6 +55,7 @@ class Machine:
     def __init__(self, box, programs):
         self.box = box
         self.probe = box.windows_path(programs / 'test' / 'probe.exe')
+        self.eventtext = box.windows_path(programs / 'test' / 'eventtext64.exe')
 
     def msiexec(self, *args):
         """The full exit code (the shell would see only its low byte)."""
@@ -80,6 +88,13 @@ class Machine:
         out = self.box.run([self.probe, 'regvalue', SOURCE_KEY, name]).stdout.decode()
         match = re.match(r'type=(\d+) size=\d+ data=([0-9A-F]*)', out)
         return (int(match.group(1)), bytes.fromhex(match.group(2))) if match else None
+
+    def start_text(self):
+        """(message file, start message) as the 64-bit Event Viewer finds them."""
+        out = self.box.run([self.eventtext, SOURCE_KEY, hex(pf.START)]).stdout.decode()
+        fields = dict(line.split('=', 1) for line in out.splitlines() if '=' in line)
+        assert 'text' in fields, out
+        return fields['file'], bytes.fromhex(fields['text'])
 
     def system_folder(self):
         """Where the installed service program is, as a Linux path."""
@@ -166,3 +181,60 @@ def test_a_second_build_is_refused_while_the_first_is_installed(machine, program
     assert machine.state() == 4
     ini = machine.system_folder() / 'pelkor.ini'
     assert without_status(ini.read_bytes()) == without_status(TEMPLATE.read_bytes())
+
+
+@pytest.fixture(scope='session')
+def wow64_template(request, tmp_path_factory):
+    """A booted 64-bit prefix: the suite's own where its Wine is 64-bit, else
+    one of its own, in which the 32-bit programs run under WoW64."""
+    if winebox.FLAVOUR == 'win64':
+        yield request.getfixturevalue('wine_template')
+        return
+    prefix = tmp_path_factory.mktemp('wow64') / 'prefix'
+    env = dict(winebox.base_env(prefix), WINEARCH='win64')
+    subprocess.run([winebox.WINE, 'wineboot', '-i'], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+    subprocess.run([winebox.WINESERVER, '-w'], env=env, timeout=300, check=False)
+    yield prefix
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def test_on_64_bit_windows_it_runs_from_syswow64_and_its_events_read_from_64_bit(
+        wow64_template, programs, shipped, server, tmp_path):
+    # The 32-bit programs as shipped, where this host runs them.
+    tree = shipped if winebox.FLAVOUR == 'win32' else programs
+    install_exe = pelkor_build.make_install_exe(tree, tmp_path)
+    with winebox.WineBox(wow64_template, tmp_path / 'prefix', env={'WINEARCH': 'win64'}) as box:
+        machine = Machine(box, programs)
+        assert machine.setup(install_exe, '/qn') == 0
+        assert machine.state() == 4
+        program = WOW64_FOLDER + '\\pelkor.exe'
+        assert machine.service()['ImagePath'][1].strip('"') == program
+        assert machine.start_text() == (program, START_TEXT)
+
+        ini = box.unix_path(WOW64_FOLDER + '\\pelkor.ini')
+        assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.URL_NOT_SET],
+                                  FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+        set_url(ini, server.url('/nic/update'))
+        assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.FETCHED],
+                                  FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+        assert [path for path, _, _ in server.requests] == ['/nic/update']
+
+        assert machine.setup(install_exe, '/qn', '/x') == 0
+        assert machine.service() is None and machine.state() is None
+        assert not box.unix_path(program).exists() and not ini.exists()
+        assert machine.value('EventMessageFile') is None
+        assert machine.value('TypesSupported') is None
+
+        # The program's own install registers the path it runs from.
+        program = 'C:\\Pelkor\\pelkor.exe'
+        box.unix_path(program).parent.mkdir()
+        shutil.copy(tree / 'pelkor.exe', box.unix_path(program))
+        pf.write_settings(box.unix_path(program).with_name('pelkor.ini'))
+        console = WOW64_FOLDER + '\\cmd.exe' if winebox.FLAVOUR == 'win32' else 'cmd'
+        assert b'installed.' in box.run([console, '/c', program, '-install']).stdout
+        assert machine.start_text() == (program, START_TEXT)
+        assert box.run(['sc', 'start', 'pelkorService']).returncode == 0
+        assert winebox.wait_until(lambda: machine.state() == 4, 30), machine.state()
+        assert b'removed' in box.run([console, '/c', program, '-remove']).stdout
+        assert machine.service() is None and machine.state() is None

@@ -143,8 +143,8 @@ def test_event_source_values_each_the_key_path_of_its_own_component(package):
     components = package.keyed('Component')
     values = {row['Name']: row for row in package.table('Registry')}
     assert {name: (row['Root'], row['Key'], row['Value']) for name, row in values.items()} == {
-        # A bare % keeps the value a plain string; #% would make it expandable.
-        'EventMessageFile': ('2', EVENT_SOURCE_KEY, '%SystemRoot%\\System32\\pelkor.exe'),
+        # The installed program's path; no # in front keeps it a plain string.
+        'EventMessageFile': ('2', EVENT_SOURCE_KEY, '[#PelkorExe]'),
         'TypesSupported': ('2', EVENT_SOURCE_KEY, '#5'),
     }
     for row in values.values():
