@@ -8,6 +8,9 @@
 #include "scm.h"
 #include "service.h"
 #include "service_control.h"
+#include "../worker/messages.h"
+#include "../worker/settings.h"
+#include "../worker/worker.h"
 
 namespace {
 
@@ -41,6 +44,7 @@ Command SelectCommand(int argc, char** argv) {
     if (argument[0] != '-' && argument[0] != '/') return Command::Dispatch;
     if (EqualsIgnoringAsciiCase(argument + 1, "install")) return Command::Install;
     if (EqualsIgnoringAsciiCase(argument + 1, "remove")) return Command::Remove;
+    if (EqualsIgnoringAsciiCase(argument + 1, "once")) return Command::Once;
     return Command::Dispatch;
 }
 
@@ -52,6 +56,8 @@ int RunEntry(int argc, char** argv) {
         case Command::Remove:
             RemoveService();
             return 0;
+        case Command::Once:
+            return RunOnce();
         case Command::Dispatch:
             break;
     }
@@ -137,4 +143,31 @@ void RemoveService() {
     }
     scm::CloseServiceManagerHandle(service);
     scm::CloseServiceManagerHandle(manager);
+}
+
+namespace {
+void PrintStatusLine(const char* line) { std::printf("%s\n", line); }
+}  // namespace
+
+int RunOnce() {
+    ResetWorkerState();
+    ComputeLocations();
+    ReadSettings();
+    const SettingNumbers& n = g_settingNumbers;
+    std::printf("url=%s\ninterval=%d\nlog=%d\ntimeout=%d\n", g_currentUrl, n.interval, n.log,
+                n.timeout);
+    std::printf("okbody=%s\nretry=%d\ncheckurl=%s\nforce=%d\n", g_okBody, n.retry, g_checkUrl,
+                n.force);
+    std::printf("agent=%s\nuser=%s\npassword=%s\nproxy=%s\n", g_agent, g_user,
+                g_password[0] ? "***" : "", g_proxy);
+    // From here on, every status line the update records is shown too.
+    g_statusLineEcho = PrintStatusLine;
+    bool updated = false;
+    if (UrlIsSet()) {
+        updated = RunUpdateNow();
+    } else {
+        RecordEvent(MSG_URL_NOT_SET);
+    }
+    g_statusLineEcho = nullptr;
+    return updated ? 0 : 1;
 }

@@ -18,10 +18,13 @@ const CatalogueRow kMessageCatalogue[kCatalogueRows] = {
     {MSG_URL_NOT_SET, "接続先URLが設定されていません。"},
     {MSG_LOGFILE_OPEN_FAILED, "ログファイルを開く事が出来ませんでした。"},
     {MSG_HTTP_EMPTY_RESPONSE, "HTTPの戻りデータが0バイトです。"},
+    {MSG_NOT_A_SUCCESS, "成功の応答ではありません。"},
+    {MSG_ADDRESS_UNCHECKED, "アドレスを確認できませんでした。"},
     {MSG_SERVICE_START, "Pelkorサービスを開始します。"},
     {MSG_SERVICE_END, "Pelkorサービスを終了します。"},
     {MSG_URL_FETCHED, "URL取得に成功しました。"},
     {MSG_URL_FETCHING, "URL取得中・・・。"},
+    {MSG_ADDRESS_UNCHANGED, "アドレスに変化はありません。"},
     {MSG_DEVICE_OPENED, "デバイスが開けられました。"},
     {MSG_DEBUG_MODE, "デバッグモードで動作します。"},
     {MSG_GENERIC_ERROR, "%s%s"},
@@ -49,7 +52,14 @@ std::string FormatStatusLine(const platform::LocalTime& t, const char* text) {
     return std::string(stamp) + text;
 }
 
+void (*g_statusLineEcho)(const char* line);
+
 void RecordEvent(uint32_t id) {
-    if (id != MSG_URL_FETCHING) platform::ReportEventToLog(EventTypeFor(id), id);
-    WriteStatusLine(FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id)));
+    // The fetching and unchanged-address texts are for the status line only.
+    if (id != MSG_URL_FETCHING && id != MSG_ADDRESS_UNCHANGED) {
+        platform::ReportEventToLog(EventTypeFor(id), id);
+    }
+    const std::string line = FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id));
+    WriteStatusLine(line);
+    if (g_statusLineEcho) g_statusLineEcho(line.c_str());
 }

@@ -62,15 +62,19 @@ bool CloseCaptureFile(Handle file);
 
 // ---- Internet library --------------------------------------------------
 
-// Root handle opened with the system's configured proxy settings; null on
-// failure with the error number in *error.
-Handle InternetRoot(uint32_t* error);
+enum class ProxyMode { Preconfigured, Direct, Named };
+// Root handle with the given User-Agent (null: none of the program's own)
+// and proxy: the system's configured settings, none, or the named proxy
+// list. Null on failure with the error number in *error.
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error);
 void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds);
 
 enum class OpenOutcome { Response, NoResponse, Failure };
-// Requests url (reload, no cache). Response: *request holds the response.
-// Failure: *error holds the Internet library's error number.
-OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error);
+// Requests url (reload, no cache), with headers (CR LF ended lines) or
+// null for none. Response: *request holds the response. Failure: *error
+// holds the Internet library's error number.
+OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, Handle* request,
+                            uint32_t* error);
 // The HTTP status code; false when it could not be queried.
 bool QueryHttpStatus(Handle request, uint32_t* status);
 // false on an Internet failure (error number in *error); *read 0 at the end.

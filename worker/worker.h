@@ -36,6 +36,12 @@ int RequestWorkerStop();
 bool CreateWorkerStopEvent();
 // One tick's work.
 void RunUpdateCycle();
+// Whether the URL read last is long enough to be requested.
+bool UrlIsSet();
+// One update of the URL read last, without the due test: the check URL
+// first when set, then the request. True when the success event was
+// recorded.
+bool RunUpdateNow();
 
 // Worker state from one cycle to the next, reset by RunWorker.
 void ResetWorkerState();

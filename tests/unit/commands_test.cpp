@@ -38,6 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentRow{{"-install", "-remove", "x"}, Command::Install},
                       ArgumentRow{{"-Remove"}, Command::Remove},
                       ArgumentRow{{"/REMOVE"}, Command::Remove},
+                      ArgumentRow{{"/Once"}, Command::Once},
                       ArgumentRow{{"-installs"}, Command::Dispatch},
                       ArgumentRow{{"-remove2"}, Command::Dispatch},
                       ArgumentRow{{"remove"}, Command::Dispatch},

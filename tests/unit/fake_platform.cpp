@@ -23,8 +23,12 @@ std::string Key(const std::string& file, const char* section, const char* key) {
 char kEventTag, kFileTag, kRootTag, kRequestTag;
 }  // namespace
 
+// The scripted answer to the request under way.
+const Response* current = &state.response;
+
 void Reset() {
     state = State();
+    current = &state.response;
     ComputeLocations();
 }
 
@@ -44,6 +48,7 @@ std::string StatusLine() {
 }  // namespace fake
 
 namespace platform {
+using fake::current;
 using fake::state;
 
 Handle CreateManualResetEvent() {
@@ -122,7 +127,10 @@ bool CloseCaptureFile(Handle) {
     return true;
 }
 
-Handle InternetRoot(uint32_t* error) {
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error) {
+    state.agent = agent ? agent : "(none)";
+    state.proxyMode = mode;
+    state.proxy = mode == ProxyMode::Named ? proxy : "";
     if (state.response.rootFails) {
         *error = state.response.rootError;
         return nullptr;
@@ -135,39 +143,43 @@ void SetInternetTimeout(Handle, uint32_t option, uint32_t milliseconds) {
     state.timeouts.emplace_back(option, milliseconds);
 }
 
-OpenOutcome OpenInternetUrl(Handle, const char* url, Handle* request, uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle, const char* url, const char* headers, Handle* request,
+                            uint32_t* error) {
     state.requestedUrls.push_back(url);
+    state.requestHeaders.push_back(headers ? headers : "");
+    auto scripted = state.responsesByUrl.find(url);
+    current = scripted == state.responsesByUrl.end() ? &state.response : &scripted->second;
     state.reads = 0;
     state.tick += state.tickPerRequest;
-    switch (state.response.outcome) {
+    switch (current->outcome) {
         case OpenOutcome::Response:
             ++state.openInternetHandles;
             *request = &fake::kRequestTag;
             break;
         case OpenOutcome::Failure:
-            *error = state.response.openError;
+            *error = current->openError;
             break;
         case OpenOutcome::NoResponse:
             break;
     }
-    return state.response.outcome;
+    return current->outcome;
 }
 
 bool QueryHttpStatus(Handle, uint32_t* status) {
-    if (state.response.statusQueryFails) return false;
-    *status = state.response.status;
+    if (current->statusQueryFails) return false;
+    *status = current->status;
     return true;
 }
 
 bool ReadInternetChunk(Handle, void* buffer, uint32_t size, uint32_t* read, uint32_t* error) {
     const int index = state.reads++;
-    if (index == state.response.failingRead) {
-        *error = state.response.readError;
+    if (index == current->failingRead) {
+        *error = current->readError;
         return false;
     }
     *read = 0;
-    if (index < static_cast<int>(state.response.chunks.size())) {
-        const std::string& chunk = state.response.chunks[index];
+    if (index < static_cast<int>(current->chunks.size())) {
+        const std::string& chunk = current->chunks[index];
         *read = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
         std::memcpy(buffer, chunk.data(), *read);
     }

@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.status = 404;
                        state.response.chunks = {"<h1>Not Found</h1>"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED},
+                   {MSG_HTTP_STATUS_NOT_OK},
                    "<h1>Not Found</h1>"},
         OutcomeRow{"NotFoundEmpty", [] { state.response.status = 404; },
                    {MSG_HTTP_STATUS_NOT_OK, MSG_HTTP_EMPTY_RESPONSE}, ""},
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.statusQueryFails = true;
                        state.response.chunks = {"body"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED}, "body"},
+                   {MSG_HTTP_STATUS_NOT_OK}, "body"},
         OutcomeRow{"CaptureFileLocked",
                    [] {
                        state.captureLocked = true;

@@ -142,8 +142,12 @@ bool CloseCaptureFile(Handle file) { return CloseHandle(file) != FALSE; }
 
 // ---- Internet library --------------------------------------------------
 
-Handle InternetRoot(uint32_t* error) {
-    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error) {
+    DWORD access = INTERNET_OPEN_TYPE_PRECONFIG;
+    if (mode == ProxyMode::Direct) access = INTERNET_OPEN_TYPE_DIRECT;
+    if (mode == ProxyMode::Named) access = INTERNET_OPEN_TYPE_PROXY;
+    HINTERNET root = InternetOpenA(agent, access, mode == ProxyMode::Named ? proxy : nullptr,
+                                   nullptr, 0);
     if (!root) *error = GetLastError();
     return root;
 }
@@ -153,10 +157,11 @@ void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds) {
     InternetSetOptionExA(root, option, &value, sizeof value, 0);
 }
 
-OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, Handle* request,
+                            uint32_t* error) {
     *request = nullptr;
     const INTERNET_SCHEME scheme = SchemeOf(url);
-    HINTERNET response = InternetOpenUrlA(root, url, nullptr, 0,
+    HINTERNET response = InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE, 2);
     if (!response) {
         *error = GetLastError();
