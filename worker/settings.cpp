@@ -26,17 +26,23 @@ void ComputeLocations() {
     g_capturePath = own.drive + own.directory + kCaptureFileName;
 }
 
+namespace {
+// Seconds as 32-bit milliseconds. A value too large saturates: wrapping
+// would turn a long interval into a request at every tick.
+uint32_t SecondsToMilliseconds(int seconds) {
+    const uint32_t value = static_cast<uint32_t>(seconds);
+    constexpr uint32_t kLargest = UINT32_MAX / 1000u;
+    return value > kLargest ? UINT32_MAX : value * 1000u;
+}
+}  // namespace
+
 void ReadSettings() {
-    // Seconds become milliseconds in 32 bits; a huge value wraps, as the
-    // settings file has always been read.
-    g_intervalMs = static_cast<uint32_t>(
-                       platform::ProfileInt(kSettingSection, "interval", kDefaultIntervalSeconds,
-                                            g_settingsPath)) * 1000u;
+    g_intervalMs = SecondsToMilliseconds(
+        platform::ProfileInt(kSettingSection, "interval", kDefaultIntervalSeconds, g_settingsPath));
     g_captureFlag = static_cast<uint32_t>(
         platform::ProfileInt(kSettingSection, "log", kDefaultCapture, g_settingsPath));
-    g_timeoutMs = static_cast<uint32_t>(
-                      platform::ProfileInt(kSettingSection, "timeout", kDefaultTimeoutSeconds,
-                                           g_settingsPath)) * 1000u;
+    g_timeoutMs = SecondsToMilliseconds(
+        platform::ProfileInt(kSettingSection, "timeout", kDefaultTimeoutSeconds, g_settingsPath));
     platform::ProfileText(kSettingSection, "url", "", g_currentUrl, kUrlBufferSize,
                             g_settingsPath);
 }

@@ -121,11 +121,13 @@ void RunRequest() {
 
     if (capture.on) capture.Open();
 
-    // A status that cannot be queried is no 200.
+    // A status that cannot be queried is no 200. A refused update still has
+    // its body read and captured (the provider's page says why), but it is
+    // never recorded as fetched.
     uint32_t status = 0;
-    if (!platform::QueryHttpStatus(handles.response, &status) || status != kHttpStatusOk) {
-        RecordEvent(MSG_HTTP_STATUS_NOT_OK);
-    }
+    const bool accepted = platform::QueryHttpStatus(handles.response, &status) &&
+                          status == kHttpStatusOk;
+    if (!accepted) RecordEvent(MSG_HTTP_STATUS_NOT_OK);
 
     char chunk[kBodyChunkSize];
     uint32_t read = 0;
@@ -150,7 +152,7 @@ void RunRequest() {
     }
     handles.ReleaseResponse();
     capture.Close();
-    RecordEvent(MSG_URL_FETCHED);
+    if (accepted) RecordEvent(MSG_URL_FETCHED);
 }
 
 }  // namespace

@@ -45,9 +45,12 @@ TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
     EXPECT_EQ(g_timeoutMs, 1000u);
     EXPECT_EQ(std::string(g_currentUrl), std::string(1023, 'u'));
 
-    fake::SetSetting("interval", "4294968");  // wraps in 32 bits, as always
+    // The last value that fits, then saturation instead of a wrap.
+    fake::SetSetting("interval", "4294967");
+    fake::SetSetting("timeout", "4294968");
     ReadSettings();
-    EXPECT_EQ(g_intervalMs, static_cast<uint32_t>(4294968u * 1000u));
+    EXPECT_EQ(g_intervalMs, 4294967000u);
+    EXPECT_EQ(g_timeoutMs, 4294967295u);
 }
 
 }  // namespace

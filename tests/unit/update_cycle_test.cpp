@@ -88,8 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.status = 404;
                        state.response.chunks = {"<h1>Not Found</h1>"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED},
-                   "<h1>Not Found</h1>"},
+                   {MSG_HTTP_STATUS_NOT_OK}, "<h1>Not Found</h1>"},
         OutcomeRow{"NotFoundEmpty", [] { state.response.status = 404; },
                    {MSG_HTTP_STATUS_NOT_OK, MSG_HTTP_EMPTY_RESPONSE}, ""},
         OutcomeRow{"SecondReadFindsTheBody",
@@ -147,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.statusQueryFails = true;
                        state.response.chunks = {"body"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED}, "body"},
+                   {MSG_HTTP_STATUS_NOT_OK}, "body"},
         OutcomeRow{"CaptureFileLocked",
                    [] {
                        state.captureLocked = true;
