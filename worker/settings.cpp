@@ -1,8 +1,9 @@
 // Locations of the settings and capture files beside the program, and the
 // four settings re-read at every tick.
-#include "settings.h"
+#include "worker/settings.h"
 
-#include "platform.h"
+#include "worker/platform.h"
+#include "worker/text.h"
 
 const char kSettingsFileName[] = "pelkor.ini";
 const char kCaptureFileName[] = "pelkor.txt";
@@ -12,18 +13,33 @@ const char kSettingSection[] = "setting";
 const char kLogSection[] = "log";
 }  // namespace
 
-std::string g_settingsPath;
-std::string g_capturePath;
+char g_settingsPath[kLocationSize];
+char g_capturePath[kLocationSize];
 char g_currentUrl[kUrlBufferSize];
 uint32_t g_intervalMs;
 uint32_t g_captureFlag;
 uint32_t g_timeoutMs;
 
+namespace {
+// The directory part ends in a backslash, so plain concatenation. The
+// buffer holds any folder the module path can have plus the file name, so
+// the bounded appends never cut.
+void JoinLocation(const platform::SplitPathParts& own, const char* fileName,
+                  char (&path)[kLocationSize]) {
+    path[0] = '\0';
+    AppendCut(path, sizeof path, own.drive);
+    AppendCut(path, sizeof path, own.directory);
+    AppendCut(path, sizeof path, fileName);
+}
+}  // namespace
+
 void ComputeLocations() {
-    // The directory part ends in a backslash, so plain concatenation.
-    const platform::SplitPathParts own = platform::SplitPath(platform::ModuleFileName());
-    g_settingsPath = own.drive + own.directory + kSettingsFileName;
-    g_capturePath = own.drive + own.directory + kCaptureFileName;
+    char module[platform::kModulePathSize];
+    platform::ModuleFileName(module);
+    platform::SplitPathParts own;
+    platform::SplitPath(module, &own);
+    JoinLocation(own, kSettingsFileName, g_settingsPath);
+    JoinLocation(own, kCaptureFileName, g_capturePath);
 }
 
 namespace {
@@ -47,6 +63,6 @@ void ReadSettings() {
                             g_settingsPath);
 }
 
-void WriteStatusLine(const std::string& line) {
-    platform::WriteProfileText(kLogSection, "lastlog", line.c_str(), g_settingsPath);
+void WriteStatusLine(const char* line) {
+    platform::WriteProfileText(kLogSection, "lastlog", line, g_settingsPath);
 }

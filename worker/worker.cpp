@@ -1,13 +1,13 @@
 // The worker loop and the update cycle: one HTTP GET of the configured URL
 // when it is due, its outcome recorded and, on request, its body captured.
-#include "worker.h"
+#include "worker/worker.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "messages.h"
-#include "platform.h"
-#include "settings.h"
+#include "worker/messages.h"
+#include "worker/platform.h"
+#include "worker/settings.h"
 
 namespace {
 
@@ -210,17 +210,16 @@ int RunWorker() {
         RunUpdateCycle();
     }
 
-    platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr));
+    CloseWorkerStopEvent();
     RecordEvent(MSG_SERVICE_END);
     return 1;
 }
 
+void CloseWorkerStopEvent() { platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr)); }
+
 uint32_t WorkerThreadMain(void*) {
-    // Nothing may leave the thread routine; a failed allocation ends the
-    // worker like a failed start.
-    try {
-        RunWorker();
-    } catch (...) {
-    }
+    // Built without exceptions and without allocation: nothing can leave
+    // the thread routine.
+    RunWorker();
     return 0;
 }

@@ -18,12 +18,27 @@ protected:
 TEST_F(Settings, FilesLieBesideTheProgram) {
     state.modulePath = "C:\\WINDOWS\\system32\\pelkor.exe";
     ComputeLocations();
-    EXPECT_EQ(g_settingsPath, "C:\\WINDOWS\\system32\\pelkor.ini");
-    EXPECT_EQ(g_capturePath, "C:\\WINDOWS\\system32\\pelkor.txt");
+    EXPECT_STREQ(g_settingsPath, "C:\\WINDOWS\\system32\\pelkor.ini");
+    EXPECT_STREQ(g_capturePath, "C:\\WINDOWS\\system32\\pelkor.txt");
 
     state.modulePath = "D:\\my.tools\\v1.2\\pelkor.service.exe";
     ComputeLocations();
-    EXPECT_EQ(g_settingsPath, "D:\\my.tools\\v1.2\\pelkor.ini");
+    EXPECT_STREQ(g_settingsPath, "D:\\my.tools\\v1.2\\pelkor.ini");
+}
+
+// The longest module path the call gives (259 bytes) keeps its whole
+// folder in both paths; a longer one arrives cut by the call.
+TEST_F(Settings, TheLongestModulePathKeepsItsFolderWhole) {
+    const std::string folder = "C:\\" + std::string(250, 'd') + "\\";
+    state.modulePath = folder + "p.exe";
+    ASSERT_EQ(state.modulePath.size(), platform::kModulePathSize - 1);
+    ComputeLocations();
+    EXPECT_EQ(std::string(g_settingsPath), folder + "pelkor.ini");
+    EXPECT_EQ(std::string(g_capturePath), folder + "pelkor.txt");
+
+    state.modulePath = folder + "pelkor.exe";  // the call keeps only "pelk" of the name
+    ComputeLocations();
+    EXPECT_EQ(std::string(g_settingsPath), folder + "pelkor.ini");
 }
 
 TEST_F(Settings, MissingFileGivesTheDefaults) {
