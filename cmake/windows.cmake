@@ -91,7 +91,11 @@ set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
 add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
-set_target_properties(probe fake_msiexec PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+# The yardstick of bench/service_memory.py: a service that only sleeps.
+add_executable(sleeping_service bench/tools/sleeping_service.c)
+target_link_libraries(sleeping_service PRIVATE advapi32)
+set_target_properties(probe fake_msiexec sleeping_service PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 
 # setup: windowed, C-style C++ with no C++ runtime at all, small enough to
 # sit in front of the package offset.
