@@ -2,8 +2,8 @@
 // that tell the Service Control Manager where the service stands.
 #include "service/service_control.h"
 
-#include "worker/worker.h"
 #include "service/service.h"
+#include "worker/worker.h"
 
 scm::ServiceStatusRecord g_serviceStatus;
 uint32_t g_checkPoint = 1;

@@ -23,7 +23,8 @@ uint32_t g_timeoutMs;
 namespace {
 // The directory part ends in a backslash, so plain concatenation. The
 // buffer holds any folder the module path can have plus the file name, so
-// the bounded appends never cut.
+// the appends do not cut; were it ever too small, the path would be cut at
+// the buffer's end (and name a file that does not exist), never overrun it.
 void JoinLocation(const platform::SplitPathParts& own, const char* fileName,
                   char (&path)[kLocationSize]) {
     path[0] = '\0';

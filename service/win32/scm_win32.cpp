@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "worker/worker.h"
 #include "service/scm.h"
 #include "service/service.h"
 #include "service/service_control.h"
+#include "worker/worker.h"
 
 static_assert(sizeof(scm::ServiceStatusRecord) == sizeof(SERVICE_STATUS),
               "the status record is the platform's SERVICE_STATUS");
