@@ -5,12 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
-#include "platform.h"
+#include "worker/platform.h"
 
 // Message IDs: severity in bits 31-30, message number in bits 15-0. The
-// message-table resource (resources/pelkor.mc) carries the same IDs.
+// message-table resource (resources/messages.mc) carries the same IDs.
 enum MessageId : uint32_t {
     MSG_MEMORY_ERROR = 0xC0000001,
     MSG_DEVICE_OPEN_FAILED = 0xC0000065,
@@ -52,8 +51,13 @@ const char* CatalogueText(uint32_t id);
 // Event-log type for the severity bits of an ID (8, 4, 2, 1).
 uint16_t EventTypeFor(uint32_t id);
 
-// "2012/07/03,09:05:01 text"
-std::string FormatStatusLine(const platform::LocalTime& time, const char* text);
+// Room for the stamp with any six ints and the longest catalogue text.
+constexpr size_t kStatusLineSize = 6 * 11 + 6 + kCatalogueTextSize;
+
+// "2012/07/03,09:05:01 text", each number as "%d" or "%.2d" writes it; a
+// longer text is cut to fit.
+void FormatStatusLine(const platform::LocalTime& time, const char* text,
+                      char (&line)[kStatusLineSize]);
 
 void RecordEvent(uint32_t id);
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace platform {
 
@@ -30,22 +29,29 @@ LocalTime CurrentLocalTime();
 // ---- module path ---------------------------------------------------------
 
 // The running program's full path, as GetModuleFileNameA gives it into a
-// 260-byte buffer (cut by the call when longer).
-std::string ModuleFileName();
+// buffer of kModulePathSize bytes: cut by the call when longer, and always
+// terminated.
+constexpr uint32_t kModulePathSize = 260;
+void ModuleFileName(char (&path)[kModulePathSize]);
 
+// The parts of a path of fewer than kModulePathSize bytes, by the C
+// runtime's rules; each buffer holds any part of such a path whole.
 struct SplitPathParts {
-    std::string drive, directory, name, extension;
+    char drive[3];
+    char directory[kModulePathSize];
+    char name[kModulePathSize];
+    char extension[kModulePathSize];
 };
-SplitPathParts SplitPath(const std::string& path);
+void SplitPath(const char* path, SplitPathParts* parts);
 
 // ---- private-profile settings file -------------------------------------
 
-int ProfileInt(const char* section, const char* key, int fallback, const std::string& file);
+int ProfileInt(const char* section, const char* key, int fallback, const char* file);
 // Copies the value (cut to size - 1 bytes) into buffer, NUL-terminated.
 void ProfileText(const char* section, const char* key, const char* fallback,
-                   char* buffer, uint32_t size, const std::string& file);
+                   char* buffer, uint32_t size, const char* file);
 bool WriteProfileText(const char* section, const char* key, const char* value,
-                        const std::string& file);
+                        const char* file);
 
 // ---- event log -------------------------------------------------------------
 
@@ -56,7 +62,7 @@ int ReportEventToLog(uint16_t type, uint32_t messageId);
 // ---- capture file ----------------------------------------------------------
 
 // CreateFileA(path, GENERIC_WRITE, no sharing, CREATE_ALWAYS): null on failure.
-Handle OpenCaptureFile(const std::string& path);
+Handle OpenCaptureFile(const char* path);
 bool WriteCaptureFile(Handle file, const void* data, uint32_t size);
 bool CloseCaptureFile(Handle file);
 

@@ -1,5 +1,5 @@
 // Portable rules of the optional provider settings; see provider_rules.h.
-#include "provider_rules.h"
+#include "worker/provider_rules.h"
 
 #include <cstring>
 

@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "provider_rules.h"
+#include "worker/platform.h"
+
+#include "worker/provider_rules.h"
 
 constexpr uint32_t kUrlBufferSize = 1024;
 constexpr uint32_t kShortestUrl = 5;  // a URL of 4 bytes or fewer is not set
@@ -18,8 +19,13 @@ constexpr uint32_t kMsPerDay = 86400000;
 extern const char kSettingsFileName[];  // "pelkor.ini"
 extern const char kCaptureFileName[];   // "pelkor.txt"
 
-extern std::string g_settingsPath;
-extern std::string g_capturePath;
+// The program's drive and folder (less than kModulePathSize bytes) and the
+// longer of the two file names always fit.
+constexpr uint32_t kLocationSize = platform::kModulePathSize + 16;
+static_assert(sizeof "pelkor.ini" <= 16 && sizeof "pelkor.txt" <= 16, "file names fit");
+
+extern char g_settingsPath[kLocationSize];
+extern char g_capturePath[kLocationSize];
 extern char g_currentUrl[kUrlBufferSize];
 extern uint32_t g_intervalMs;
 extern uint32_t g_captureFlag;
@@ -46,4 +52,4 @@ void ComputeLocations();
 // interval, log, timeout, url, then the optional keys, from section [setting].
 void ReadSettings();
 // lastlog in section [log]; the result is not examined.
-void WriteStatusLine(const std::string& line);
+void WriteStatusLine(const char* line);

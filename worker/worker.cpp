@@ -1,14 +1,14 @@
 // The worker loop and the update cycle: one HTTP GET of the configured URL
 // when it is due, its outcome recorded and, on request, its body captured.
-#include "worker.h"
+#include "worker/worker.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "messages.h"
-#include "provider_rules.h"
-#include "platform.h"
-#include "settings.h"
+#include "worker/messages.h"
+#include "worker/platform.h"
+#include "worker/provider_rules.h"
+#include "worker/settings.h"
 
 namespace {
 
@@ -158,7 +158,9 @@ bool RunRequest() {
 
     if (capture.on) capture.Open();
 
-    // A status that cannot be queried is no 200.
+    // A status that cannot be queried is no 200. A refused update still has
+    // its body read and captured (the provider's page says why), but it is
+    // never recorded as fetched.
     uint32_t status = 0;
     const bool ok = platform::QueryHttpStatus(handles.response, &status) && status == kHttpStatusOk;
     if (!ok) RecordEvent(MSG_HTTP_STATUS_NOT_OK);
@@ -335,17 +337,16 @@ int RunWorker() {
         RunUpdateCycle();
     }
 
-    platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr));
+    CloseWorkerStopEvent();
     RecordEvent(MSG_SERVICE_END);
     return 1;
 }
 
+void CloseWorkerStopEvent() { platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr)); }
+
 uint32_t WorkerThreadMain(void*) {
-    // Nothing may leave the thread routine; a failed allocation ends the
-    // worker like a failed start.
-    try {
-        RunWorker();
-    } catch (...) {
-    }
+    // Built without exceptions and without allocation: nothing can leave
+    // the thread routine.
+    RunWorker();
     return 0;
 }

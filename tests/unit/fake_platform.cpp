@@ -7,6 +7,7 @@
 
 #include "split_path.h"
 #include "worker/settings.h"
+#include "worker/text.h"
 
 namespace fake {
 
@@ -73,21 +74,27 @@ void CloseKernelHandle(Handle handle) {
 uint32_t TickCount() { return state.tick; }
 LocalTime CurrentLocalTime() { return state.now; }
 
-std::string ModuleFileName() { return state.modulePath; }
-
-SplitPathParts SplitPath(const std::string& path) {
-    const fake::PathParts parts = fake::SplitWindowsPath(path);
-    return SplitPathParts{parts.drive, parts.directory, parts.name, parts.extension};
+// Cut like the real call: at the buffer's size less one.
+void ModuleFileName(char (&path)[kModulePathSize]) {
+    CopyCut(path, sizeof path, state.modulePath.data(), state.modulePath.size());
 }
 
-int ProfileInt(const char* section, const char* key, int fallback, const std::string& file) {
+void SplitPath(const char* path, SplitPathParts* parts) {
+    const fake::PathParts split = fake::SplitWindowsPath(path);
+    CopyCut(parts->drive, sizeof parts->drive, split.drive.data(), split.drive.size());
+    CopyCut(parts->directory, sizeof parts->directory, split.directory.data(), split.directory.size());
+    CopyCut(parts->name, sizeof parts->name, split.name.data(), split.name.size());
+    CopyCut(parts->extension, sizeof parts->extension, split.extension.data(), split.extension.size());
+}
+
+int ProfileInt(const char* section, const char* key, int fallback, const char* file) {
     auto it = state.profile.find(fake::Key(file, section, key));
     if (it == state.profile.end() || it->second.empty()) return fallback;
     return std::atoi(it->second.c_str());
 }
 
 void ProfileText(const char* section, const char* key, const char* fallback, char* buffer,
-                 uint32_t size, const std::string& file) {
+                 uint32_t size, const char* file) {
     auto it = state.profile.find(fake::Key(file, section, key));
     const std::string value = it == state.profile.end() ? fallback : it->second;
     const size_t length = std::min<size_t>(value.size(), size - 1);
@@ -96,7 +103,7 @@ void ProfileText(const char* section, const char* key, const char* fallback, cha
 }
 
 bool WriteProfileText(const char* section, const char* key, const char* value,
-                      const std::string& file) {
+                      const char* file) {
     state.profile[fake::Key(file, section, key)] = value;
     if (std::strcmp(key, "lastlog") == 0) state.statusLines.push_back(value);
     return true;
@@ -108,7 +115,7 @@ int ReportEventToLog(uint16_t type, uint32_t messageId) {
     return 1;
 }
 
-Handle OpenCaptureFile(const std::string& path) {
+Handle OpenCaptureFile(const char* path) {
     if (state.captureLocked) return nullptr;
     ++state.captureOpens;
     ++state.openFiles;
