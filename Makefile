@@ -72,6 +72,7 @@ e2e:
 
 bench-installed:
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/capture_memory.py --programs $(PROGRAMS)
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/capture_memory.py --programs $(PROGRAMS) --okbody pelkor-no-such-text
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/service_timing.py --programs $(PROGRAMS)
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/setup_copy.py --programs $(PROGRAMS)
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) bench/install_timing.py --programs $(PROGRAMS)

@@ -21,6 +21,7 @@ add_executable(unit_tests
     tests/unit/messages_test.cpp
     tests/unit/settings_test.cpp
     tests/unit/update_cycle_test.cpp
+    tests/unit/provider_settings_test.cpp
     tests/unit/worker_loop_test.cpp)
 target_compile_definitions(unit_tests PRIVATE
     SOURCE_DIR="${CMAKE_SOURCE_DIR}")

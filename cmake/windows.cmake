@@ -5,9 +5,24 @@ add_compile_options(-Wall -Wextra -Os)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     add_compile_options(-fno-asynchronous-unwind-tables)
 endif()
-add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
 # Only system DLLs and msvcrt at run time: the GCC runtimes go in statically.
 add_link_options(-static -static-libgcc -static-libstdc++ -s)
+include_directories(${CMAKE_SOURCE_DIR})
+
+# The worker and the service programs are C-style C++ like setup: no C++
+# runtime, no exceptions, no RTTI and no global constructors; msvcrt,
+# the system DLLs and libgcc's helpers are all they link.
+# (No -fdata-sections: the PE linker script leaves .bss.* sections out of
+# .bss, and the buffers would then take their size in the file.)
+set(LEAN_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(LEAN_ENTRY _PelkorEntry)
+else()
+    set(LEAN_ENTRY PelkorEntry)
+endif()
+set(LEAN_DLLS kernel32,advapi32,wininet,msvcrt)
+# What the shipped program may reach: 32 KiB at most (the aim is 24 KiB).
+set(PELKOR_SIZE_LIMIT 32768)
 
 # Message catalogue: CP932 source, ANSI (not Unicode) message-table entries.
 set(MESSAGES_DIR ${CMAKE_BINARY_DIR}/messages)
@@ -35,32 +50,52 @@ set(SERVICE_SOURCES
 function(add_worker_library name tick_ms)
     add_library(${name} STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp)
     target_compile_definitions(${name} PRIVATE PELKOR_TICK_MS=${tick_ms})
+    target_compile_options(${name} PRIVATE ${LEAN_CXX_OPTIONS})
     target_link_libraries(${name} PUBLIC wininet advapi32)
 endfunction()
 
-function(add_program name worker)
+# A lean program with its own entry (see service/win32/main.cpp); the build
+# fails when it imports anything else or loses its relocations, ASLR or DEP
+# flags, and, with a limit, when it grows to the limit.
+function(add_program name worker limit)
     add_executable(${name} ${ARGN} resources/pelkor.rc)
     add_dependencies(${name} message_table)
-    target_link_libraries(${name} PRIVATE ${worker})
+    target_compile_options(${name} PRIVATE ${LEAN_CXX_OPTIONS})
+    target_link_options(${name} PRIVATE -nostartfiles -nostdlib -Wl,-e,${LEAN_ENTRY}
+                        -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+    target_link_libraries(${name} PRIVATE ${worker} msvcrt kernel32 advapi32 wininet gcc)
+    add_custom_command(TARGET ${name} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${name}> -DLIMIT=${limit}
+                -DDLLS=${LEAN_DLLS} -DOBJDUMP=${CMAKE_OBJDUMP}
+                -P ${CMAKE_SOURCE_DIR}/cmake/check-image.cmake VERBATIM)
 endfunction()
 
 add_worker_library(worker_win32 15000)
 add_worker_library(worker_win32_fasttick 1000)
 
 # The service program as shipped.
-add_program(pelkor worker_win32 ${SERVICE_SOURCES})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_program(pelkor worker_win32 ${PELKOR_SIZE_LIMIT} ${SERVICE_SOURCES})
+else()
+    # Nothing ships from the 64-bit tree: its wider code has no size gate.
+    add_program(pelkor worker_win32 "" ${SERVICE_SOURCES})
+endif()
 
 # Test-only programs: the service and a plain console host of the worker
 # with a one-second tick, and a probe that reads for the tests what Linux
 # cannot see (resources, registry value sizes, full exit codes).
-add_program(pelkor_fasttick worker_win32_fasttick ${SERVICE_SOURCES})
-add_program(workerhost_fasttick worker_win32_fasttick tests/host/win32/worker_host.cpp)
+add_program(pelkor_fasttick worker_win32_fasttick "" ${SERVICE_SOURCES})
+add_program(workerhost_fasttick worker_win32_fasttick "" tests/host/win32/worker_host.cpp)
 set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
-set_target_properties(probe fake_msiexec PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+# The yardstick of bench/service_memory.py: a service that only sleeps.
+add_executable(sleeping_service bench/tools/sleeping_service.c)
+target_link_libraries(sleeping_service PRIVATE advapi32)
+set_target_properties(probe fake_msiexec sleeping_service PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_library(planted_dll SHARED tests/e2e/tools/planted_dll.c)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)

@@ -1,13 +1,17 @@
 // Console install and remove, and the choice between them and the service.
-#include "commands.h"
+#include "service/commands.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "scm.h"
-#include "service.h"
-#include "service_control.h"
+#include "service/scm.h"
+#include "service/service.h"
+#include "service/service_control.h"
+#include "worker/messages.h"
+#include "worker/settings.h"
+#include "worker/text.h"
+#include "worker/worker.h"
 
 namespace {
 
@@ -16,6 +20,43 @@ constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kManagerConnect = 0x1;
 constexpr uint32_t kManagerCreateService = 0x2;
 constexpr uint32_t kServiceAccessForRemove = 0x10000 | 0x20 | 0x4;  // DELETE, STOP, QUERY_STATUS
+constexpr size_t kConsoleLineSize = 256;
+
+// format with "%s" and "%d" only, cut to the buffer.
+void FormatTextV(char* buffer, size_t size, const char* format, va_list arguments) {
+    buffer[0] = '\0';
+    for (const char* p = format; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            AppendCut(buffer, size, va_arg(arguments, const char*));
+            ++p;
+        } else if (p[0] == '%' && p[1] == 'd') {
+            AppendDecimal(buffer, size, va_arg(arguments, int), 1);
+            ++p;
+        } else {
+            const char one[2] = {*p, '\0'};
+            AppendCut(buffer, size, one);
+        }
+    }
+}
+
+void FormatText(char* buffer, size_t size, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(buffer, size, format, arguments);
+    va_end(arguments);
+}
+
+// Each piece reaches the console at once: "Stopping ..." must be seen
+// before the wait that follows it.
+void Print(const char* format, ...) {
+    char line[kConsoleLineSize];
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(line, sizeof line, format, arguments);
+    va_end(arguments);
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
 
 bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b) {
@@ -33,6 +74,27 @@ void SetString(scm::Handle key, const char* name, const char* value) {
     scm::SetRegistryValue(key, name, kRegSz, value, static_cast<uint32_t>(std::strlen(value) + 1));
 }
 
+// The service entry itself; false when the manager cannot be opened.
+bool CreateServiceEntryFor(const char* path) {
+    scm::ServiceHandle manager(scm::OpenServiceManager(kManagerConnect | kManagerCreateService));
+    if (!manager) {
+        Print("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
+        return false;
+    }
+    // The path is a command line to the Service Control Manager: quoted, a
+    // path with blanks cannot be taken for a shorter program's. The buffer
+    // holds any path that fits the module path buffer, and the quotes.
+    char commandLine[kModulePathSize + 2];
+    FormatText(commandLine, sizeof commandLine, "\"%s\"", path);
+    scm::ServiceHandle service(scm::CreateServiceEntry(manager.get(), commandLine));
+    if (service) {
+        Print("%s installed.\n", kServiceDisplayName);
+    } else {
+        Print("CreateService failed - %d\n", static_cast<int>(scm::LastError()));
+    }
+    return true;
+}
+
 }  // namespace
 
 Command SelectCommand(int argc, char** argv) {
@@ -41,6 +103,7 @@ Command SelectCommand(int argc, char** argv) {
     if (argument[0] != '-' && argument[0] != '/') return Command::Dispatch;
     if (EqualsIgnoringAsciiCase(argument + 1, "install")) return Command::Install;
     if (EqualsIgnoringAsciiCase(argument + 1, "remove")) return Command::Remove;
+    if (EqualsIgnoringAsciiCase(argument + 1, "once")) return Command::Once;
     return Command::Dispatch;
 }
 
@@ -52,11 +115,13 @@ int RunEntry(int argc, char** argv) {
         case Command::Remove:
             RemoveService();
             return 0;
+        case Command::Once:
+            return RunOnce();
         case Command::Dispatch:
             break;
     }
     if (!scm::StartDispatcher()) {
-        std::printf("start service failed\n");
+        Print("start service failed\n");
         return 1;
     }
     return 0;
@@ -65,76 +130,95 @@ int RunEntry(int argc, char** argv) {
 void InstallService() {
     char path[kModulePathSize];
     if (scm::ModuleFileName(path, sizeof path) == 0) {
-        std::printf("Unable to install %s - %d\n", kServiceDisplayName, static_cast<int>(scm::LastError()));
+        Print("Unable to install %s - %d\n", kServiceDisplayName, static_cast<int>(scm::LastError()));
         return;
     }
-    scm::Handle manager = scm::OpenServiceManager(kManagerConnect | kManagerCreateService);
-    if (!manager) {
-        std::printf("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
-        return;
-    }
-    // The path is a command line to the Service Control Manager: quoted, a
-    // path with blanks cannot be taken for a shorter program's.
-    const std::string commandLine = std::string("\"") + path + "\"";
-    if (scm::Handle service = scm::CreateServiceEntry(manager, commandLine.c_str())) {
-        std::printf("%s installed.\n", kServiceDisplayName);
-        scm::CloseServiceManagerHandle(service);
-    } else {
-        std::printf("CreateService failed - %d\n", static_cast<int>(scm::LastError()));
-    }
-    scm::CloseServiceManagerHandle(manager);
+    if (!CreateServiceEntryFor(path)) return;
 
     // The event source and the description are written in any case, so
     // that installing again repairs them.
     char keyPath[kRegistryKeySize];
-    std::snprintf(keyPath, sizeof keyPath, kEventSourceKeyFormat, kEventSourceName);
-    if (scm::Handle key = scm::CreateMachineKey(keyPath)) {
-        SetString(key, "EventMessageFile", path);
+    FormatText(keyPath, sizeof keyPath, kEventSourceKeyFormat, kEventSourceName);
+    if (scm::RegistryKey key{scm::CreateMachineKey(keyPath)}) {
+        SetString(key.get(), "EventMessageFile", path);
         const uint32_t types = kEventTypesSupported;
-        scm::SetRegistryValue(key, "TypesSupported", kRegDword, &types, sizeof types);
-        scm::CloseRegistryKey(key);
+        scm::SetRegistryValue(key.get(), "TypesSupported", kRegDword, &types, sizeof types);
     }
-    std::snprintf(keyPath, sizeof keyPath, kServiceKeyFormat, kServiceName);
-    scm::Handle key = scm::CreateMachineKey(keyPath);
-    if (!key) return;
-    SetString(key, "Description", kServiceDescription);
-    scm::CloseRegistryKey(key);
+    FormatText(keyPath, sizeof keyPath, kServiceKeyFormat, kServiceName);
+    scm::RegistryKey key(scm::CreateMachineKey(keyPath));
+    if (key) SetString(key.get(), "Description", kServiceDescription);
 }
 
 void RemoveService() {
-    scm::Handle manager = scm::OpenServiceManager(kManagerConnect);
+    scm::ServiceHandle manager(scm::OpenServiceManager(kManagerConnect));
     if (!manager) {
-        std::printf("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
+        Print("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
         return;
     }
-    scm::Handle service = scm::OpenServiceEntry(manager, kServiceAccessForRemove);
+    scm::ServiceHandle service(scm::OpenServiceEntry(manager.get(), kServiceAccessForRemove));
     if (!service) {
-        std::printf("OpenService failed - %d\n", static_cast<int>(scm::LastError()));
-        scm::CloseServiceManagerHandle(manager);
+        Print("OpenService failed - %d\n", static_cast<int>(scm::LastError()));
         return;
     }
     scm::ServiceStatusRecord status{};
-    if (scm::ControlServiceStop(service, &status)) {
-        std::printf("Stopping %s.", kServiceDisplayName);
-        std::fflush(stdout);
+    if (scm::ControlServiceStop(service.get(), &status)) {
+        Print("Stopping %s.", kServiceDisplayName);
         scm::SleepMs(kRemovePollMs);
-        while (scm::QueryServiceState(service, &status) &&
+        while (scm::QueryServiceState(service.get(), &status) &&
                status.currentState == SERVICE_STATE_STOP_PENDING) {
-            std::printf(".");
-            std::fflush(stdout);
+            Print(".");
             scm::SleepMs(kRemovePollMs);
         }
         if (status.currentState == SERVICE_STATE_STOPPED) {
-            std::printf("\n%s stopped.\n", kServiceDisplayName);
+            Print("\n%s stopped.\n", kServiceDisplayName);
         } else {
-            std::printf("\n%s failed to stop.\n", kServiceDisplayName);
+            Print("\n%s failed to stop.\n", kServiceDisplayName);
         }
     }
-    if (scm::DeleteServiceEntry(service)) {
-        std::printf("%s removed.\n", kServiceDisplayName);
+    if (scm::DeleteServiceEntry(service.get())) {
+        Print("%s removed.\n", kServiceDisplayName);
     } else {
-        std::printf("DeleteService failed - %d\n", static_cast<int>(scm::LastError()));
+        Print("DeleteService failed - %d\n", static_cast<int>(scm::LastError()));
     }
-    scm::CloseServiceManagerHandle(service);
-    scm::CloseServiceManagerHandle(manager);
+}
+
+namespace {
+// Whole lines of any length, unformatted: a URL does not fit a console line.
+void PrintLine(const char* key, const char* value) {
+    if (key) {
+        std::fputs(key, stdout);
+        std::fputs("=", stdout);
+    }
+    std::fputs(value, stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+void PrintStatusLine(const char* line) { PrintLine(nullptr, line); }
+}  // namespace
+
+int RunOnce() {
+    ResetWorkerState();
+    ComputeLocations();
+    ReadSettings();
+    const SettingNumbers& n = g_settingNumbers;
+    PrintLine("url", g_currentUrl);
+    Print("interval=%d\nlog=%d\ntimeout=%d\n", n.interval, n.log, n.timeout);
+    PrintLine("okbody", g_okBody);
+    Print("retry=%d\n", n.retry);
+    PrintLine("checkurl", g_checkUrl);
+    Print("force=%d\n", n.force);
+    PrintLine("agent", g_agent);
+    PrintLine("user", g_user);
+    PrintLine("password", g_password[0] ? "***" : "");
+    PrintLine("proxy", g_proxy);
+    // From here on, every status line the update records is shown too.
+    g_statusLineEcho = PrintStatusLine;
+    bool updated = false;
+    if (UrlIsSet()) {
+        updated = RunUpdateNow();
+    } else {
+        RecordEvent(MSG_URL_NOT_SET);
+    }
+    g_statusLineEcho = nullptr;
+    return updated ? 0 : 1;
 }

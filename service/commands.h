@@ -9,10 +9,10 @@ constexpr uint32_t kModulePathSize = 512;
 constexpr uint32_t kRegistryKeySize = 256;
 constexpr uint32_t kRemovePollMs = 1000;
 
-enum class Command { Install, Remove, Dispatch };
+enum class Command { Install, Remove, Once, Dispatch };
 
-// Only the first argument counts: - or / followed by "install" or
-// "remove", whole, in any ASCII letter case.
+// Only the first argument counts: - or / followed by "install", "remove"
+// or "once", whole, in any ASCII letter case.
 Command SelectCommand(int argc, char** argv);
 
 // Process entry: 0 for the console commands whatever happened, 0 after the
@@ -21,3 +21,6 @@ int RunEntry(int argc, char** argv);
 
 void InstallService();
 void RemoveService();
+// One update now, from the console: prints the settings it read and each
+// status line it records; 0 when the update succeeded, else 1.
+int RunOnce();

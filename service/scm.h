@@ -64,4 +64,24 @@ void SetRegistryValue(Handle key, const char* name, uint32_t type, const void* d
 void CloseRegistryKey(Handle key);
 void SleepMs(uint32_t milliseconds);
 
+// Closes one kind of handle when it leaves scope, so that the commands read
+// straight through their early returns.
+template <void (*Close)(Handle)>
+class ScopedHandle {
+public:
+    explicit ScopedHandle(Handle handle) : handle_(handle) {}
+    ~ScopedHandle() {
+        if (handle_) Close(handle_);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    Handle get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    Handle handle_;
+};
+using ServiceHandle = ScopedHandle<CloseServiceManagerHandle>;
+using RegistryKey = ScopedHandle<CloseRegistryKey>;
+
 }  // namespace scm

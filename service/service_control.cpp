@@ -1,9 +1,9 @@
 // Start-up in steps, the stop handshake with the worker, and the reports
 // that tell the Service Control Manager where the service stands.
-#include "service_control.h"
+#include "service/service_control.h"
 
-#include "../worker/worker.h"
-#include "service.h"
+#include "service/service.h"
+#include "worker/worker.h"
 
 scm::ServiceStatusRecord g_serviceStatus;
 uint32_t g_checkPoint = 1;
@@ -84,6 +84,7 @@ void RunService(uint32_t, char**) {
                 // cannot be made here, the worker fails the same way and ends.
                 CreateWorkerStopEvent();
                 g_workerThread = scm::StartWorkerThread();
+                if (!g_workerThread) CloseWorkerStopEvent();
                 if (g_workerThread && ReportServiceStatus(SERVICE_STATE_RUNNING, 0, 0)) {
                     scm::WaitForever(g_serviceStopEvent.load());
                 }

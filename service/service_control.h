@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "scm.h"
+#include "service/scm.h"
 
 constexpr uint32_t SERVICE_STATE_STOPPED = 1;
 constexpr uint32_t SERVICE_STATE_START_PENDING = 2;

@@ -10,6 +10,8 @@ Paths it answers:
   /stall/N          200 promising 2*N bytes, sends N, then stalls (bounded) and closes
   /reset/N[/S]      status S (200) promising 2*N bytes, sends N, then resets the connection
   /slow/S           200 "slow" after S seconds (bounded)
+  /text/WORD        200 with WORD as the whole body (a provider's "badauth")
+  /ip               200 with the address the test set in `address` (a check URL)
 
 Run alone it prints each update and serves until interrupted or --seconds pass.
 """
@@ -49,7 +51,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         server = self.server
-        server.record(self.path, self.client_address[0], self.headers.get('User-Agent'))
+        server.record(self.path, self.client_address[0], self.headers.get('User-Agent'),
+                      dict(self.headers))
         parts = self.path.split('?')[0].strip('/').split('/')
         try:
             if parts[0] == 'nic':
@@ -87,6 +90,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                            struct.pack('ii', 1, 0))
                 self.connection.close()
                 self.close_connection = True
+            elif parts[0] == 'text':
+                self._send(200, parts[1].encode())
+            elif parts[0] == 'ip':
+                self._send(200, f'{server.address}\r\n'.encode())
             elif parts[0] == 'slow':
                 server.stop_event.wait(min(float(parts[1]), STALL_LIMIT_S))
                 self._send(200, b'slow\n')
@@ -116,6 +123,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.max_requests = max_requests
         self.announce = announce
         self.requests = []
+        self.headers = []  # the request headers, in the order of requests
+        self.address = '192.0.2.1'  # what /ip answers
         self.lock = threading.Lock()
         self.stop_event = threading.Event()
         self.thread = None
@@ -127,9 +136,10 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def url(self, path):
         return f'http://127.0.0.1:{self.port}{path}'
 
-    def record(self, path, address, agent):
+    def record(self, path, address, agent, headers=None):
         with self.lock:
             self.requests.append((path, address, agent))
+            self.headers.append(headers or {})
             if len(self.requests) >= self.max_requests:
                 threading.Thread(target=self.shutdown, daemon=True).start()
 
@@ -143,6 +153,66 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.stop_event.set()
         self.shutdown()
         self.server_close()
+
+
+class ForwardingProxy(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    """A small HTTP proxy on 127.0.0.1: takes absolute-form GETs for
+    127.0.0.1 only, forwards them in origin form and relays the reply."""
+    daemon_threads = True
+
+    def __init__(self, max_requests=100):
+        super().__init__(('127.0.0.1', 0), ProxyHandler)
+        self.max_requests = max_requests
+        self.requests = []  # request lines as received
+        self.lock = threading.Lock()
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+    def start(self):
+        threading.Thread(target=self.serve_forever, kwargs={'poll_interval': 0.1},
+                         daemon=True).start()
+        return self
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()
+
+
+class ProxyHandler(socketserver.StreamRequestHandler):
+    timeout = STALL_LIMIT_S
+
+    def handle(self):
+        head = []
+        while len(head) < 100:
+            line = self.rfile.readline(8192)
+            if line in (b'', b'\r\n', b'\n'):
+                break
+            head.append(line)
+        if not head:
+            return
+        method, target, version = head[0].decode('latin-1').split()
+        with self.server.lock:
+            self.server.requests.append(head[0].decode('latin-1').strip())
+            if len(self.server.requests) > self.server.max_requests:
+                return
+        prefix = 'http://127.0.0.1:'
+        if not target.startswith(prefix):
+            self.wfile.write(b'HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n')
+            return
+        port, _, path = target[len(prefix):].partition('/')
+        with socket.create_connection(('127.0.0.1', int(port)), timeout=STALL_LIMIT_S) as up:
+            up.sendall(f'{method} /{path} {version}\r\n'.encode('latin-1'))
+            for line in head[1:]:
+                if not line.lower().startswith((b'proxy-connection:', b'connection:')):
+                    up.sendall(line)
+            up.sendall(b'Connection: close\r\n\r\n')
+            while True:
+                data = up.recv(65536)
+                if not data:
+                    break
+                self.wfile.write(data)
 
 
 def main():

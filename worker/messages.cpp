@@ -1,12 +1,10 @@
 // Message catalogue (data copy) and recording of events. This file is
 // compiled with code page 932 as its execution character set, so the
 // Japanese texts below are stored as the CP932 bytes the status line needs.
-#include "messages.h"
+#include "worker/messages.h"
 
-#include <cstdio>
-#include <cstring>
-
-#include "settings.h"
+#include "worker/settings.h"
+#include "worker/text.h"
 
 const CatalogueRow kMessageCatalogue[kCatalogueRows] = {
     {MSG_MEMORY_ERROR, "メモリエラー。"},
@@ -18,10 +16,13 @@ const CatalogueRow kMessageCatalogue[kCatalogueRows] = {
     {MSG_URL_NOT_SET, "接続先URLが設定されていません。"},
     {MSG_LOGFILE_OPEN_FAILED, "ログファイルを開く事が出来ませんでした。"},
     {MSG_HTTP_EMPTY_RESPONSE, "HTTPの戻りデータが0バイトです。"},
+    {MSG_NOT_A_SUCCESS, "成功の応答ではありません。"},
+    {MSG_ADDRESS_UNCHECKED, "アドレスを確認できませんでした。"},
     {MSG_SERVICE_START, "Pelkorサービスを開始します。"},
     {MSG_SERVICE_END, "Pelkorサービスを終了します。"},
     {MSG_URL_FETCHED, "URL取得に成功しました。"},
     {MSG_URL_FETCHING, "URL取得中・・・。"},
+    {MSG_ADDRESS_UNCHANGED, "アドレスに変化はありません。"},
     {MSG_DEVICE_OPENED, "デバイスが開けられました。"},
     {MSG_DEBUG_MODE, "デバッグモードで動作します。"},
     {MSG_GENERIC_ERROR, "%s%s"},
@@ -42,14 +43,37 @@ uint16_t EventTypeFor(uint32_t id) {
     return kTypes[id >> 30];
 }
 
-std::string FormatStatusLine(const platform::LocalTime& t, const char* text) {
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%d/%.2d/%.2d,%.2d:%.2d:%.2d ", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    return std::string(stamp) + text;
+namespace {
+
+void AppendNumber(char (&line)[kStatusLineSize], int value, int minDigits, char separator) {
+    const char text[2] = {separator, '\0'};
+    AppendDecimal(line, sizeof line, value, minDigits);
+    AppendCut(line, sizeof line, text);
 }
 
+}  // namespace
+
+void FormatStatusLine(const platform::LocalTime& t, const char* text,
+                      char (&line)[kStatusLineSize]) {
+    line[0] = '\0';
+    AppendNumber(line, t.year, 1, '/');
+    AppendNumber(line, t.month, 2, '/');
+    AppendNumber(line, t.day, 2, ',');
+    AppendNumber(line, t.hour, 2, ':');
+    AppendNumber(line, t.minute, 2, ':');
+    AppendNumber(line, t.second, 2, ' ');
+    AppendCut(line, sizeof line, text);
+}
+
+void (*g_statusLineEcho)(const char* line);
+
 void RecordEvent(uint32_t id) {
-    if (id != MSG_URL_FETCHING) platform::ReportEventToLog(EventTypeFor(id), id);
-    WriteStatusLine(FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id)));
+    // The fetching and unchanged-address texts are for the status line only.
+    if (id != MSG_URL_FETCHING && id != MSG_ADDRESS_UNCHANGED) {
+        platform::ReportEventToLog(EventTypeFor(id), id);
+    }
+    char line[kStatusLineSize];
+    FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id), line);
+    WriteStatusLine(line);
+    if (g_statusLineEcho) g_statusLineEcho(line);
 }

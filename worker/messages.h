@@ -5,12 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
-#include "platform.h"
+#include "worker/platform.h"
 
 // Message IDs: severity in bits 31-30, message number in bits 15-0. The
-// message-table resource (resources/pelkor.mc) carries the same IDs.
+// message-table resource (resources/messages.mc) carries the same IDs.
 enum MessageId : uint32_t {
     MSG_MEMORY_ERROR = 0xC0000001,
     MSG_DEVICE_OPEN_FAILED = 0xC0000065,
@@ -21,10 +20,13 @@ enum MessageId : uint32_t {
     MSG_URL_NOT_SET = 0x800001FF,
     MSG_LOGFILE_OPEN_FAILED = 0x80000200,
     MSG_HTTP_EMPTY_RESPONSE = 0x80000201,
+    MSG_NOT_A_SUCCESS = 0x80000202,      // the body lacks the configured success text
+    MSG_ADDRESS_UNCHECKED = 0x80000203,  // the check URL gave no address
     MSG_SERVICE_START = 0x400002BE,
     MSG_SERVICE_END = 0x400002BF,
     MSG_URL_FETCHED = 0x400002C0,
     MSG_URL_FETCHING = 0x400002C1,  // status line only, never sent to the event log
+    MSG_ADDRESS_UNCHANGED = 0x400002C2,  // status line only, never sent to the event log
     MSG_DEVICE_OPENED = 0x4000044D,
     MSG_DEBUG_MODE = 0x400004ED,
     MSG_GENERIC_ERROR = 0xC0007530,
@@ -33,7 +35,7 @@ enum MessageId : uint32_t {
 };
 
 constexpr size_t kCatalogueTextSize = 44;
-constexpr size_t kCatalogueRows = 18;
+constexpr size_t kCatalogueRows = 21;
 
 struct CatalogueRow {
     uint32_t id;
@@ -49,7 +51,16 @@ const char* CatalogueText(uint32_t id);
 // Event-log type for the severity bits of an ID (8, 4, 2, 1).
 uint16_t EventTypeFor(uint32_t id);
 
-// "2012/07/03,09:05:01 text"
-std::string FormatStatusLine(const platform::LocalTime& time, const char* text);
+// Room for the stamp with any six ints and the longest catalogue text.
+constexpr size_t kStatusLineSize = 6 * 11 + 6 + kCatalogueTextSize;
+
+// "2012/07/03,09:05:01 text", each number as "%d" or "%.2d" writes it; a
+// longer text is cut to fit.
+void FormatStatusLine(const platform::LocalTime& time, const char* text,
+                      char (&line)[kStatusLineSize]);
 
 void RecordEvent(uint32_t id);
+
+// When set, RecordEvent also hands each status line to it (the console's
+// one-shot update shows them).
+extern void (*g_statusLineEcho)(const char* line);

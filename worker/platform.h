@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace platform {
 
@@ -30,22 +29,29 @@ LocalTime CurrentLocalTime();
 // ---- module path ---------------------------------------------------------
 
 // The running program's full path, as GetModuleFileNameA gives it into a
-// 260-byte buffer (cut by the call when longer).
-std::string ModuleFileName();
+// buffer of kModulePathSize bytes: cut by the call when longer, and always
+// terminated.
+constexpr uint32_t kModulePathSize = 260;
+void ModuleFileName(char (&path)[kModulePathSize]);
 
+// The parts of a path of fewer than kModulePathSize bytes, by the C
+// runtime's rules; each buffer holds any part of such a path whole.
 struct SplitPathParts {
-    std::string drive, directory, name, extension;
+    char drive[3];
+    char directory[kModulePathSize];
+    char name[kModulePathSize];
+    char extension[kModulePathSize];
 };
-SplitPathParts SplitPath(const std::string& path);
+void SplitPath(const char* path, SplitPathParts* parts);
 
 // ---- private-profile settings file -------------------------------------
 
-int ProfileInt(const char* section, const char* key, int fallback, const std::string& file);
+int ProfileInt(const char* section, const char* key, int fallback, const char* file);
 // Copies the value (cut to size - 1 bytes) into buffer, NUL-terminated.
 void ProfileText(const char* section, const char* key, const char* fallback,
-                   char* buffer, uint32_t size, const std::string& file);
+                   char* buffer, uint32_t size, const char* file);
 bool WriteProfileText(const char* section, const char* key, const char* value,
-                        const std::string& file);
+                        const char* file);
 
 // ---- event log -------------------------------------------------------------
 
@@ -56,21 +62,25 @@ int ReportEventToLog(uint16_t type, uint32_t messageId);
 // ---- capture file ----------------------------------------------------------
 
 // CreateFileA(path, GENERIC_WRITE, no sharing, CREATE_ALWAYS): null on failure.
-Handle OpenCaptureFile(const std::string& path);
+Handle OpenCaptureFile(const char* path);
 bool WriteCaptureFile(Handle file, const void* data, uint32_t size);
 bool CloseCaptureFile(Handle file);
 
 // ---- Internet library --------------------------------------------------
 
-// Root handle opened with the system's configured proxy settings; null on
-// failure with the error number in *error.
-Handle InternetRoot(uint32_t* error);
+enum class ProxyMode { Preconfigured, Direct, Named };
+// Root handle with the given User-Agent (null: none of the program's own)
+// and proxy: the system's configured settings, none, or the named proxy
+// list. Null on failure with the error number in *error.
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error);
 void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds);
 
 enum class OpenOutcome { Response, NoResponse, Failure };
-// Requests url (reload, no cache). Response: *request holds the response.
-// Failure: *error holds the Internet library's error number.
-OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error);
+// Requests url (reload, no cache), with headers (CR LF ended lines) or
+// null for none. Response: *request holds the response. Failure: *error
+// holds the Internet library's error number.
+OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, Handle* request,
+                            uint32_t* error);
 // The HTTP status code; false when it could not be queried.
 bool QueryHttpStatus(Handle request, uint32_t* status);
 // false on an Internet failure (error number in *error); *read 0 at the end.

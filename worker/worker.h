@@ -34,8 +34,16 @@ int RequestWorkerStop();
 // before it starts the worker thread, so that a stop request that comes
 // before the worker runs is not lost. false when it cannot be created.
 bool CreateWorkerStopEvent();
+// Closes the worker stop event when no worker thread ran to close it.
+void CloseWorkerStopEvent();
 // One tick's work.
 void RunUpdateCycle();
+// Whether the URL read last is long enough to be requested.
+bool UrlIsSet();
+// One update of the URL read last, without the due test: the check URL
+// first when set, then the request. True when the success event was
+// recorded.
+bool RunUpdateNow();
 
 // Worker state from one cycle to the next, reset by RunWorker.
 void ResetWorkerState();

@@ -1,13 +1,13 @@
 // The service host's operations on Windows: the Service Control Manager,
 // the registry, events and the worker's thread, all ANSI.
-#include "win32.h"
+#include "service/win32/win32.h"
 
 #include <cstring>
 
-#include "../../worker/worker.h"
-#include "../scm.h"
-#include "../service.h"
-#include "../service_control.h"
+#include "service/scm.h"
+#include "service/service.h"
+#include "service/service_control.h"
+#include "worker/worker.h"
 
 static_assert(sizeof(scm::ServiceStatusRecord) == sizeof(SERVICE_STATUS),
               "the status record is the platform's SERVICE_STATUS");
@@ -23,17 +23,16 @@ DWORD WINAPI ControlHandlerEntry(DWORD control, DWORD eventType, LPVOID eventDat
 
 DWORD WINAPI WorkerEntry(LPVOID parameter) { return WorkerThreadMain(parameter); }
 
-// Made before main runs, so that the first report already has it.
-struct StatusLock {
-    CRITICAL_SECTION section;
-    StatusLock() { InitializeCriticalSection(&section); }
-} g_statusLock;
+// The program runs no global constructors: the lock is made before the
+// dispatcher can start the service, so that the first report already has it.
+CRITICAL_SECTION g_statusLock;
 
 }  // namespace
 
 namespace scm {
 
 bool StartDispatcher() {
+    InitializeCriticalSection(&g_statusLock);
     SERVICE_TABLE_ENTRYA dispatchTable[] = {
         {const_cast<char*>(kServiceName), ServiceMainEntry},
         {nullptr, nullptr},
@@ -52,8 +51,8 @@ bool SetStatus(Handle statusHandle, const ServiceStatusRecord& record) {
     return SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(statusHandle), &status) != FALSE;
 }
 
-void LockStatus() { EnterCriticalSection(&g_statusLock.section); }
-void UnlockStatus() { LeaveCriticalSection(&g_statusLock.section); }
+void LockStatus() { EnterCriticalSection(&g_statusLock); }
+void UnlockStatus() { LeaveCriticalSection(&g_statusLock); }
 
 Handle CreateManualResetEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 bool SignalEvent(Handle event) { return SetEvent(event) != FALSE; }
@@ -93,7 +92,7 @@ Handle OpenServiceEntry(Handle manager, uint32_t access) {
 }
 
 bool ControlServiceStop(Handle service, ServiceStatusRecord* status) {
-    SERVICE_STATUS record;
+    SERVICE_STATUS record = {};  // left as it is when the control fails
     const BOOL sent = ControlService(reinterpret_cast<SC_HANDLE>(service), SERVICE_CONTROL_STOP, &record);
     std::memcpy(status, &record, sizeof record);
     return sent != FALSE;

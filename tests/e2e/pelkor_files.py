@@ -16,10 +16,13 @@ TEXTS = {
     0x800001FF: '接続先URLが設定されていません。',
     0x80000200: 'ログファイルを開く事が出来ませんでした。',
     0x80000201: 'HTTPの戻りデータが0バイトです。',
+    0x80000202: '成功の応答ではありません。',
+    0x80000203: 'アドレスを確認できませんでした。',
     0x400002BE: 'Pelkorサービスを開始します。',
     0x400002BF: 'Pelkorサービスを終了します。',
     0x400002C0: 'URL取得に成功しました。',
     0x400002C1: 'URL取得中・・・。',
+    0x400002C2: 'アドレスに変化はありません。',
     0x4000044D: 'デバイスが開けられました。',
     0x400004ED: 'デバッグモードで動作します。',
     0xC0007530: 'エラー:\r\n%1%2',
@@ -29,11 +32,14 @@ TEXTS = {
 START, END = 0x400002BE, 0x400002BF
 FETCHED, NOT_OK, EXCEPTION = 0x400002C0, 0xC0000068, 0xC0000069
 URL_NOT_SET, LOG_OPEN_FAILED, EMPTY = 0x800001FF, 0x80000200, 0x80000201
+NOT_SUCCESS, ADDRESS_UNCHECKED, ADDRESS_UNCHANGED = 0x80000202, 0x80000203, 0x400002C2
 
 
-def write_settings(path, url='', interval=600, log=0, timeout=10):
-    lines = ['[setting]', f'url={url}', f'interval={interval}', f'log={log}',
-             f'timeout={timeout}', '', '[log]', 'lastlog=']
+def write_settings(path, url='', interval=600, log=0, timeout=10, **optional):
+    """The settings file; optional keys (okbody=..., retry=...) follow timeout."""
+    lines = (['[setting]', f'url={url}', f'interval={interval}', f'log={log}',
+              f'timeout={timeout}'] + [f'{key}={value}' for key, value in optional.items()] +
+             ['', '[log]', 'lastlog='])
     path.write_bytes(('\r\n'.join(lines) + '\r\n').encode('cp932'))
 
 

@@ -77,7 +77,8 @@ def test_body_is_captured_byte_for_byte_and_the_outcome_recorded(wine, programs,
 
 
 @pytest.mark.parametrize('path, events, capture', [
-    ('/status/404', [pf.NOT_OK, pf.FETCHED], b'<html><body><h1>404</h1></body></html>\n'),
+    # A refused update (wrong password) keeps the provider's page, never a success.
+    ('/status/401', [pf.NOT_OK], b'<html><body><h1>401</h1></body></html>\n'),
     ('/empty', [pf.EMPTY], b''),
 ])
 def test_http_outcomes(wine, programs, server, path, events, capture):

@@ -38,6 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentRow{{"-install", "-remove", "x"}, Command::Install},
                       ArgumentRow{{"-Remove"}, Command::Remove},
                       ArgumentRow{{"/REMOVE"}, Command::Remove},
+                      ArgumentRow{{"/Once"}, Command::Once},
                       ArgumentRow{{"-installs"}, Command::Dispatch},
                       ArgumentRow{{"-remove2"}, Command::Dispatch},
                       ArgumentRow{{"remove"}, Command::Dispatch},
@@ -92,6 +93,23 @@ TEST_F(Commands, InstallRegistersTheQuotedPathAndWritesTerminatedValues) {
     EXPECT_EQ(description.data.size(), 65u);
     EXPECT_EQ(description.data, std::string(kServiceDescription, 65));
     EXPECT_EQ(state.openHandles, 0);
+}
+
+// The longest path the buffer holds is registered whole and quoted; one
+// byte more fills the buffer, and a cut path is no path.
+TEST_F(Commands, InstallTakesThePathThatFitsTheBufferWholeAndRefusesALongerOne) {
+    state.modulePath = "C:\\" + std::string(kModulePathSize - 8, 'p') + ".exe";
+    ASSERT_EQ(state.modulePath.size(), kModulePathSize - 1);
+    CaptureStdout();
+    Run({"-install"});
+    EXPECT_EQ(GetCapturedStdout(), "Pelkor Service installed.\n");
+    EXPECT_EQ(state.createdCommandLine, "\"" + state.modulePath + "\"");
+
+    fakescm::Reset();
+    state.modulePath = "C:\\" + std::string(kModulePathSize - 7, 'p') + ".exe";
+    CaptureStdout();
+    Run({"-install"});
+    EXPECT_EQ(GetCapturedStdout(), "Unable to install Pelkor Service - 122\n");
 }
 
 TEST_F(Commands, InstallingAgainReportsTheFailureAndStillRewritesTheValues) {

@@ -7,6 +7,7 @@
 
 #include "split_path.h"
 #include "worker/settings.h"
+#include "worker/text.h"
 
 namespace fake {
 
@@ -23,8 +24,12 @@ std::string Key(const std::string& file, const char* section, const char* key) {
 char kEventTag, kFileTag, kRootTag, kRequestTag;
 }  // namespace
 
+// The scripted answer to the request under way.
+const Response* current = &state.response;
+
 void Reset() {
     state = State();
+    current = &state.response;
     ComputeLocations();
 }
 
@@ -44,6 +49,7 @@ std::string StatusLine() {
 }  // namespace fake
 
 namespace platform {
+using fake::current;
 using fake::state;
 
 Handle CreateManualResetEvent() {
@@ -68,21 +74,27 @@ void CloseKernelHandle(Handle handle) {
 uint32_t TickCount() { return state.tick; }
 LocalTime CurrentLocalTime() { return state.now; }
 
-std::string ModuleFileName() { return state.modulePath; }
-
-SplitPathParts SplitPath(const std::string& path) {
-    const fake::PathParts parts = fake::SplitWindowsPath(path);
-    return SplitPathParts{parts.drive, parts.directory, parts.name, parts.extension};
+// Cut like the real call: at the buffer's size less one.
+void ModuleFileName(char (&path)[kModulePathSize]) {
+    CopyCut(path, sizeof path, state.modulePath.data(), state.modulePath.size());
 }
 
-int ProfileInt(const char* section, const char* key, int fallback, const std::string& file) {
+void SplitPath(const char* path, SplitPathParts* parts) {
+    const fake::PathParts split = fake::SplitWindowsPath(path);
+    CopyCut(parts->drive, sizeof parts->drive, split.drive.data(), split.drive.size());
+    CopyCut(parts->directory, sizeof parts->directory, split.directory.data(), split.directory.size());
+    CopyCut(parts->name, sizeof parts->name, split.name.data(), split.name.size());
+    CopyCut(parts->extension, sizeof parts->extension, split.extension.data(), split.extension.size());
+}
+
+int ProfileInt(const char* section, const char* key, int fallback, const char* file) {
     auto it = state.profile.find(fake::Key(file, section, key));
     if (it == state.profile.end() || it->second.empty()) return fallback;
     return std::atoi(it->second.c_str());
 }
 
 void ProfileText(const char* section, const char* key, const char* fallback, char* buffer,
-                 uint32_t size, const std::string& file) {
+                 uint32_t size, const char* file) {
     auto it = state.profile.find(fake::Key(file, section, key));
     const std::string value = it == state.profile.end() ? fallback : it->second;
     const size_t length = std::min<size_t>(value.size(), size - 1);
@@ -91,7 +103,7 @@ void ProfileText(const char* section, const char* key, const char* fallback, cha
 }
 
 bool WriteProfileText(const char* section, const char* key, const char* value,
-                      const std::string& file) {
+                      const char* file) {
     state.profile[fake::Key(file, section, key)] = value;
     if (std::strcmp(key, "lastlog") == 0) state.statusLines.push_back(value);
     return true;
@@ -103,7 +115,7 @@ int ReportEventToLog(uint16_t type, uint32_t messageId) {
     return 1;
 }
 
-Handle OpenCaptureFile(const std::string& path) {
+Handle OpenCaptureFile(const char* path) {
     if (state.captureLocked) return nullptr;
     ++state.captureOpens;
     ++state.openFiles;
@@ -122,7 +134,10 @@ bool CloseCaptureFile(Handle) {
     return true;
 }
 
-Handle InternetRoot(uint32_t* error) {
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error) {
+    state.agent = agent ? agent : "(none)";
+    state.proxyMode = mode;
+    state.proxy = mode == ProxyMode::Named ? proxy : "";
     if (state.response.rootFails) {
         *error = state.response.rootError;
         return nullptr;
@@ -135,39 +150,43 @@ void SetInternetTimeout(Handle, uint32_t option, uint32_t milliseconds) {
     state.timeouts.emplace_back(option, milliseconds);
 }
 
-OpenOutcome OpenInternetUrl(Handle, const char* url, Handle* request, uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle, const char* url, const char* headers, Handle* request,
+                            uint32_t* error) {
     state.requestedUrls.push_back(url);
+    state.requestHeaders.push_back(headers ? headers : "");
+    auto scripted = state.responsesByUrl.find(url);
+    current = scripted == state.responsesByUrl.end() ? &state.response : &scripted->second;
     state.reads = 0;
     state.tick += state.tickPerRequest;
-    switch (state.response.outcome) {
+    switch (current->outcome) {
         case OpenOutcome::Response:
             ++state.openInternetHandles;
             *request = &fake::kRequestTag;
             break;
         case OpenOutcome::Failure:
-            *error = state.response.openError;
+            *error = current->openError;
             break;
         case OpenOutcome::NoResponse:
             break;
     }
-    return state.response.outcome;
+    return current->outcome;
 }
 
 bool QueryHttpStatus(Handle, uint32_t* status) {
-    if (state.response.statusQueryFails) return false;
-    *status = state.response.status;
+    if (current->statusQueryFails) return false;
+    *status = current->status;
     return true;
 }
 
 bool ReadInternetChunk(Handle, void* buffer, uint32_t size, uint32_t* read, uint32_t* error) {
     const int index = state.reads++;
-    if (index == state.response.failingRead) {
-        *error = state.response.readError;
+    if (index == current->failingRead) {
+        *error = current->readError;
         return false;
     }
     *read = 0;
-    if (index < static_cast<int>(state.response.chunks.size())) {
-        const std::string& chunk = state.response.chunks[index];
+    if (index < static_cast<int>(current->chunks.size())) {
+        const std::string& chunk = current->chunks[index];
         *read = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
         std::memcpy(buffer, chunk.data(), *read);
     }

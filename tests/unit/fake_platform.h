@@ -40,6 +40,11 @@ struct State {
     int openFiles = 0;
 
     Response response;
+    std::map<std::string, Response> responsesByUrl;  // in place of response for these URLs
+    std::string agent;        // of the last root handle; "(none)" for null
+    platform::ProxyMode proxyMode = platform::ProxyMode::Preconfigured;
+    std::string proxy;        // named proxy of the last root handle
+    std::vector<std::string> requestHeaders;  // per request, "" for none
     std::map<uint32_t, std::string> errorMessages;  // the library's texts by error number
     std::string lastResponseText;                   // left by the server (12003)
     std::vector<std::string> requestedUrls;

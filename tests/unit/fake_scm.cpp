@@ -16,6 +16,7 @@ constexpr uint32_t kErrorServiceExists = 1073;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorServiceNotActive = 1062;
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInsufficientBuffer = 122;
 bool g_eventSignalled;
 
 void Deliver(const std::vector<uint32_t>& controls) {
@@ -103,10 +104,14 @@ uint32_t ModuleFileName(char* buffer, uint32_t size) {
         state.lastError = fakescm::kErrorAccessDenied;
         return 0;
     }
-    const size_t length = std::min<size_t>(state.modulePath.size(), size - 1);
-    state.modulePath.copy(buffer, length);
-    buffer[length] = '\0';
-    return static_cast<uint32_t>(length);
+    // As on Windows: a path that fills the buffer is cut, so it is no path.
+    if (state.modulePath.size() >= size) {
+        state.lastError = fakescm::kErrorInsufficientBuffer;
+        return 0;
+    }
+    state.modulePath.copy(buffer, state.modulePath.size());
+    buffer[state.modulePath.size()] = '\0';
+    return static_cast<uint32_t>(state.modulePath.size());
 }
 
 Handle OpenServiceManager(uint32_t access) {

@@ -3,6 +3,8 @@
 // catalogue itself.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -31,6 +33,21 @@ TEST_F(Messages, StatusLineCarriesDateTimeAndText) {
     state.now = {2026, 12, 31, 23, 59, 59};
     RecordEvent(MSG_HTTP_EXCEPTION);
     EXPECT_EQ(fake::StatusLine(), "2026/12/31,23:59:59 HTTP通信中に例外が発生しました。");
+}
+
+// The stamp is built by hand: every number as the C library writes it.
+TEST_F(Messages, StampWritesAnyNumberAsPrintfDoes) {
+    const platform::LocalTime times[] = {{0, 0, 0, 0, 0, 0},
+                                         {-5, 100, -1, 7, 59, 60},
+                                         {INT_MIN, INT_MAX, INT_MIN, INT_MAX, INT_MIN, INT_MAX}};
+    for (const platform::LocalTime& t : times) {
+        char expected[kStatusLineSize + 32];
+        std::snprintf(expected, sizeof expected, "%d/%.2d/%.2d,%.2d:%.2d:%.2d %s", t.year, t.month,
+                      t.day, t.hour, t.minute, t.second, "text");
+        char line[kStatusLineSize];
+        FormatStatusLine(t, "text", line);
+        EXPECT_STREQ(line, expected);
+    }
 }
 
 TEST_F(Messages, EventsGoToTheLogWithTheTypeOfTheirSeverity) {

@@ -18,12 +18,27 @@ protected:
 TEST_F(Settings, FilesLieBesideTheProgram) {
     state.modulePath = "C:\\WINDOWS\\system32\\pelkor.exe";
     ComputeLocations();
-    EXPECT_EQ(g_settingsPath, "C:\\WINDOWS\\system32\\pelkor.ini");
-    EXPECT_EQ(g_capturePath, "C:\\WINDOWS\\system32\\pelkor.txt");
+    EXPECT_STREQ(g_settingsPath, "C:\\WINDOWS\\system32\\pelkor.ini");
+    EXPECT_STREQ(g_capturePath, "C:\\WINDOWS\\system32\\pelkor.txt");
 
     state.modulePath = "D:\\my.tools\\v1.2\\pelkor.service.exe";
     ComputeLocations();
-    EXPECT_EQ(g_settingsPath, "D:\\my.tools\\v1.2\\pelkor.ini");
+    EXPECT_STREQ(g_settingsPath, "D:\\my.tools\\v1.2\\pelkor.ini");
+}
+
+// The longest module path the call gives (259 bytes) keeps its whole
+// folder in both paths; a longer one arrives cut by the call.
+TEST_F(Settings, TheLongestModulePathKeepsItsFolderWhole) {
+    const std::string folder = "C:\\" + std::string(250, 'd') + "\\";
+    state.modulePath = folder + "p.exe";
+    ASSERT_EQ(state.modulePath.size(), platform::kModulePathSize - 1);
+    ComputeLocations();
+    EXPECT_EQ(std::string(g_settingsPath), folder + "pelkor.ini");
+    EXPECT_EQ(std::string(g_capturePath), folder + "pelkor.txt");
+
+    state.modulePath = folder + "pelkor.exe";  // the call keeps only "pelk" of the name
+    ComputeLocations();
+    EXPECT_EQ(std::string(g_settingsPath), folder + "pelkor.ini");
 }
 
 TEST_F(Settings, MissingFileGivesTheDefaults) {
@@ -45,9 +60,12 @@ TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
     EXPECT_EQ(g_timeoutMs, 1000u);
     EXPECT_EQ(std::string(g_currentUrl), std::string(1023, 'u'));
 
-    fake::SetSetting("interval", "4294968");  // wraps in 32 bits, as always
+    // The last value that fits, then saturation instead of a wrap.
+    fake::SetSetting("interval", "4294967");
+    fake::SetSetting("timeout", "4294968");
     ReadSettings();
-    EXPECT_EQ(g_intervalMs, static_cast<uint32_t>(4294968u * 1000u));
+    EXPECT_EQ(g_intervalMs, 4294967000u);
+    EXPECT_EQ(g_timeoutMs, 4294967295u);
 }
 
 }  // namespace

@@ -88,8 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.status = 404;
                        state.response.chunks = {"<h1>Not Found</h1>"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED},
-                   "<h1>Not Found</h1>"},
+                   {MSG_HTTP_STATUS_NOT_OK}, "<h1>Not Found</h1>"},
         OutcomeRow{"NotFoundEmpty", [] { state.response.status = 404; },
                    {MSG_HTTP_STATUS_NOT_OK, MSG_HTTP_EMPTY_RESPONSE}, ""},
         OutcomeRow{"SecondReadFindsTheBody",
@@ -104,6 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {MSG_HTTP_EXCEPTION},
                    "The attempt to connect to the server failed.\r\n"},
+        OutcomeRow{"FailureTextIsCutTo1023Bytes",
+                   [] {
+                       state.response.outcome = platform::OpenOutcome::Failure;
+                       state.response.openError = kErrorCannotConnect;
+                       state.errorMessages[kErrorCannotConnect] = std::string(1100, 't');
+                   },
+                   {MSG_HTTP_EXCEPTION}, std::string(1023, 't')},
         OutcomeRow{"FailureWithoutText",
                    [] {
                        state.response.outcome = platform::OpenOutcome::Failure;
@@ -147,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                        state.response.statusQueryFails = true;
                        state.response.chunks = {"body"};
                    },
-                   {MSG_HTTP_STATUS_NOT_OK, MSG_URL_FETCHED}, "body"},
+                   {MSG_HTTP_STATUS_NOT_OK}, "body"},
         OutcomeRow{"CaptureFileLocked",
                    [] {
                        state.captureLocked = true;

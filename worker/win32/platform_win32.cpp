@@ -1,25 +1,17 @@
 // The worker's operations on Windows: kernel objects, the private-profile
 // functions, the event log, the capture file and WinINet, all ANSI.
-#include "win32.h"
+#include "worker/win32/win32.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "../../service/service.h"
-#include "../platform.h"
+#include "service/service.h"
+#include "worker/platform.h"
+#include "worker/text.h"
 
 namespace platform {
 
 namespace {
-
-// Copies text into buffer, cut to size - 1 bytes and terminated.
-size_t CopyCut(const char* text, size_t length, char* buffer, size_t size) {
-    if (size == 0) return 0;
-    if (length > size - 1) length = size - 1;
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return length;
-}
 
 // FormatMessageA into an allocated buffer, so that a long message is cut
 // rather than lost.
@@ -30,7 +22,7 @@ size_t FormatInto(DWORD flags, HMODULE module, uint32_t error, char* buffer, siz
                                         module, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
                                         reinterpret_cast<char*>(&text), 0, nullptr);
     if (length == 0 || !text) return 0;
-    const size_t copied = CopyCut(text, length, buffer, size);
+    const size_t copied = CopyCut(buffer, size, text, length);
     LocalFree(text);
     return copied;
 }
@@ -86,33 +78,33 @@ LocalTime CurrentLocalTime() {
 
 // ---- module path ---------------------------------------------------------
 
-std::string ModuleFileName() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    path[MAX_PATH - 1] = '\0';  // a cut path is not terminated on every Windows
-    return path;
+static_assert(kModulePathSize == MAX_PATH, "the module path buffer is MAX_PATH bytes");
+
+void ModuleFileName(char (&path)[kModulePathSize]) {
+    path[0] = '\0';
+    GetModuleFileNameA(nullptr, path, kModulePathSize);
+    path[kModulePathSize - 1] = '\0';  // a cut path is not terminated on every Windows
 }
 
-SplitPathParts SplitPath(const std::string& path) {
-    char drive[3], directory[256], name[256], extension[256];
-    _splitpath(path.c_str(), drive, directory, name, extension);
-    return SplitPathParts{drive, directory, name, extension};
+void SplitPath(const char* path, SplitPathParts* parts) {
+    // No part of a path shorter than the buffers can overrun them.
+    _splitpath(path, parts->drive, parts->directory, parts->name, parts->extension);
 }
 
 // ---- private-profile settings file -------------------------------------
 
-int ProfileInt(const char* section, const char* key, int fallback, const std::string& file) {
-    return static_cast<int>(GetPrivateProfileIntA(section, key, fallback, file.c_str()));
+int ProfileInt(const char* section, const char* key, int fallback, const char* file) {
+    return static_cast<int>(GetPrivateProfileIntA(section, key, fallback, file));
 }
 
 void ProfileText(const char* section, const char* key, const char* fallback, char* buffer,
-                   uint32_t size, const std::string& file) {
-    GetPrivateProfileStringA(section, key, fallback, buffer, size, file.c_str());
+                   uint32_t size, const char* file) {
+    GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
 }
 
 bool WriteProfileText(const char* section, const char* key, const char* value,
-                        const std::string& file) {
-    return WritePrivateProfileStringA(section, key, value, file.c_str()) != FALSE;
+                        const char* file) {
+    return WritePrivateProfileStringA(section, key, value, file) != FALSE;
 }
 
 // ---- event log -------------------------------------------------------------
@@ -127,8 +119,8 @@ int ReportEventToLog(uint16_t type, uint32_t messageId) {
 
 // ---- capture file ----------------------------------------------------------
 
-Handle OpenCaptureFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+Handle OpenCaptureFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
@@ -142,8 +134,12 @@ bool CloseCaptureFile(Handle file) { return CloseHandle(file) != FALSE; }
 
 // ---- Internet library --------------------------------------------------
 
-Handle InternetRoot(uint32_t* error) {
-    HINTERNET root = InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+Handle InternetRoot(const char* agent, ProxyMode mode, const char* proxy, uint32_t* error) {
+    DWORD access = INTERNET_OPEN_TYPE_PRECONFIG;
+    if (mode == ProxyMode::Direct) access = INTERNET_OPEN_TYPE_DIRECT;
+    if (mode == ProxyMode::Named) access = INTERNET_OPEN_TYPE_PROXY;
+    HINTERNET root = InternetOpenA(agent, access, mode == ProxyMode::Named ? proxy : nullptr,
+                                   nullptr, 0);
     if (!root) *error = GetLastError();
     return root;
 }
@@ -153,10 +149,11 @@ void SetInternetTimeout(Handle root, uint32_t option, uint32_t milliseconds) {
     InternetSetOptionExA(root, option, &value, sizeof value, 0);
 }
 
-OpenOutcome OpenInternetUrl(Handle root, const char* url, Handle* request, uint32_t* error) {
+OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, Handle* request,
+                            uint32_t* error) {
     *request = nullptr;
     const INTERNET_SCHEME scheme = SchemeOf(url);
-    HINTERNET response = InternetOpenUrlA(root, url, nullptr, 0,
+    HINTERNET response = InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE, 2);
     if (!response) {
         *error = GetLastError();
@@ -227,7 +224,11 @@ size_t InternetLastResponseText(char* buffer, size_t size) {
     DWORD code = 0;
     DWORD length = static_cast<DWORD>(size);
     if (InternetGetLastResponseInfoA(&code, buffer, &length)) {
-        return length == 0 ? 0 : CopyCut(buffer, length, buffer, size);
+        // Already in place: only make sure it is terminated within size.
+        if (length == 0 || size == 0) return 0;
+        if (length > size - 1) length = static_cast<DWORD>(size - 1);
+        buffer[length] = '\0';
+        return length;
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
     // Longer than the buffer: fetch it whole, keep the first size - 1 bytes.
@@ -236,7 +237,7 @@ size_t InternetLastResponseText(char* buffer, size_t size) {
     DWORD wholeLength = length + 1;
     size_t copied = 0;
     if (InternetGetLastResponseInfoA(&code, whole, &wholeLength)) {
-        copied = CopyCut(whole, wholeLength, buffer, size);
+        copied = CopyCut(buffer, size, whole, wholeLength);
     }
     std::free(whole);
     return copied;

@@ -7,10 +7,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// MinGW-w64 defaults to a recent _WIN32_WINNT already; pin Windows XP's
-// level so that nothing newer slips in by accident.
-#ifndef _WIN32_WINNT
+// MinGW-w64 predefines a recent _WIN32_WINNT: pin Windows XP's level here,
+// the one place it is set, so that nothing newer slips in by accident.
+#undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501
-#endif
+#undef WINVER
+#define WINVER 0x0501
 #include <windows.h>
 #include <wininet.h>

@@ -1,29 +1,42 @@
 // A plain console host for the update worker: starts the worker thread,
 // runs until standard input ends (or a line is typed), then asks the
-// worker to stop and waits for its thread.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+// worker to stop and waits for its thread. Built lean like the service.
+#include "worker/win32/win32.h"
 
 #include <cstdio>
 
-#include "../../../worker/worker.h"
+#include "worker/text.h"
+#include "worker/worker.h"
 
 namespace {
-DWORD WINAPI WorkerEntry(LPVOID parameter) { return WorkerThreadMain(parameter); }
-}  // namespace
 
-int main() {
+DWORD WINAPI WorkerEntry(LPVOID parameter) { return WorkerThreadMain(parameter); }
+
+void Say(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void SayFailure(const char* text) {
+    char line[128] = {};
+    AppendCut(line, sizeof line, text);
+    AppendDecimal(line, sizeof line, static_cast<int>(GetLastError()), 1);
+    AppendCut(line, sizeof line, "\n");
+    Say(line);
+}
+
+UINT RunHost() {
     if (!CreateWorkerStopEvent()) {
-        std::printf("cannot create the worker stop event - %lu\n", GetLastError());
+        SayFailure("cannot create the worker stop event - ");
         return 1;
     }
     HANDLE thread = CreateThread(nullptr, 0, WorkerEntry, nullptr, 0, nullptr);
     if (!thread) {
-        std::printf("cannot start the worker - %lu\n", GetLastError());
+        SayFailure("cannot start the worker - ");
+        CloseWorkerStopEvent();
         return 1;
     }
-    std::printf("worker running; press Enter to stop\n");
-    std::fflush(stdout);
+    Say("worker running; press Enter to stop\n");
 
     char line[64];
     DWORD read = 0;
@@ -32,6 +45,10 @@ int main() {
     RequestWorkerStop();
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-    std::printf("worker stopped\n");
+    Say("worker stopped\n");
     return 0;
 }
+
+}  // namespace
+
+extern "C" void __cdecl PelkorEntry() { ExitProcess(RunHost()); }

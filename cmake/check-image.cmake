@@ -1,0 +1,43 @@
+cmake_minimum_required(VERSION 3.20)
+# Fails the build when the program FILE reaches LIMIT bytes (no limit when
+# LIMIT is empty), imports from any DLL but those in DLLS, or has lost its
+# base relocations or its ASLR and DEP flags. Reads the headers with OBJDUMP.
+execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${OBJDUMP} cannot read ${FILE}")
+endif()
+
+set(problems "")
+file(SIZE "${FILE}" size)
+if(LIMIT AND NOT size LESS LIMIT)
+    list(APPEND problems "it is ${size} bytes; it must stay below ${LIMIT}")
+endif()
+
+string(TOLOWER "${DLLS}" allowed)
+string(REPLACE "," ";" allowed "${allowed}")
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${headers}")
+set(imports "")
+foreach(line IN LISTS names)
+    string(REGEX REPLACE "^DLL Name: *([^ ]+)\\.[dD][lL][lL] *$" "\\1" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    list(APPEND imports ${dll})
+    if(NOT dll IN_LIST allowed)
+        list(APPEND problems "it imports ${dll}.dll")
+    endif()
+endforeach()
+
+foreach(flag DYNAMIC_BASE NX_COMPAT)
+    if(NOT headers MATCHES "DllCharacteristics[^\n]*\n([ \t]+[A-Z_]+\n)*[ \t]+${flag}\n")
+        list(APPEND problems "it lacks the ${flag} flag")
+    endif()
+endforeach()
+if(NOT headers MATCHES "Entry 5 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Base Relocation Directory")
+    list(APPEND problems "it has no base relocations")
+endif()
+
+if(problems)
+    file(REMOVE "${FILE}")
+    list(JOIN problems "; " text)
+    message(FATAL_ERROR "${FILE}: ${text}")
+endif()
+message(STATUS "${FILE}: ${size} bytes, imports ${imports}")

@@ -1,0 +1,93 @@
+// Portable rules of the optional provider settings; see provider_rules.h.
+#include "worker/provider_rules.h"
+
+#include <cstring>
+
+void StartBodyMatch(BodyMatch* match, const char* text) {
+    match->text = text;
+    match->length = std::strlen(text);
+    if (match->length >= kShortSettingSize) match->length = kShortSettingSize - 1;
+    match->matched = 0;
+    match->found = match->length == 0;
+    // Knuth-Morris-Pratt: fallback[i] is the longest proper prefix of
+    // text[0..i] that is also its suffix.
+    if (match->length > 0) match->fallback[0] = 0;
+    size_t border = 0;
+    for (size_t i = 1; i < match->length; ++i) {
+        while (border > 0 && text[i] != text[border]) border = match->fallback[border - 1];
+        if (text[i] == text[border]) ++border;
+        match->fallback[i] = static_cast<uint8_t>(border);
+    }
+}
+
+void FeedBodyMatch(BodyMatch* match, const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    for (size_t i = 0; i < size && !match->found; ++i) {
+        while (match->matched > 0 && bytes[i] != match->text[match->matched]) {
+            match->matched = match->fallback[match->matched - 1];
+        }
+        if (bytes[i] == match->text[match->matched]) ++match->matched;
+        if (match->matched == match->length) match->found = true;
+    }
+}
+
+uint32_t SaturatingProduct(uint32_t value, uint32_t unit) {
+    const uint64_t product = static_cast<uint64_t>(value) * unit;
+    return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
+}
+
+uint32_t RetryDelayMs(uint32_t retryMs, uint32_t failuresInARow, uint32_t intervalMs) {
+    uint32_t delay = retryMs;
+    for (uint32_t i = 1; i < failuresInARow && delay < intervalMs; ++i) {
+        delay = SaturatingProduct(delay, 2);
+    }
+    return delay < intervalMs ? delay : intervalMs;
+}
+
+namespace {
+bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+}  // namespace
+
+void TakeAddress(const void* body, size_t size, char* address) {
+    const char* bytes = static_cast<const char*>(body);
+    size_t end = size < kAddressBytes ? size : kAddressBytes;
+    size_t start = 0;
+    while (start < end && IsBlankOrLineEnd(bytes[start])) ++start;
+    while (end > start && IsBlankOrLineEnd(bytes[end - 1])) --end;
+    std::memcpy(address, bytes + start, end - start);
+    address[end - start] = '\0';
+}
+
+bool BasicAuthorizationHeader(const char* user, const char* password, char* header, size_t size) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kPrefix[] = "Authorization: Basic ";
+    const size_t userLength = std::strlen(user);
+    const size_t passwordLength = std::strlen(password);
+    const size_t plain = userLength + 1 + passwordLength;
+    const size_t needed = sizeof kPrefix - 1 + (plain + 2) / 3 * 4 + 2 + 1;
+    if (size == 0) return false;
+    header[0] = '\0';
+    if (needed > size) return false;
+
+    // Takes byte i of "user:password" without building it.
+    auto at = [&](size_t i) -> uint32_t {
+        const char c = i < userLength ? user[i] : i == userLength ? ':' : password[i - userLength - 1];
+        return static_cast<unsigned char>(c);
+    };
+    char* out = header;
+    std::memcpy(out, kPrefix, sizeof kPrefix - 1);
+    out += sizeof kPrefix - 1;
+    for (size_t i = 0; i < plain; i += 3) {
+        const size_t left = plain - i;
+        const uint32_t group = at(i) << 16 | (left > 1 ? at(i + 1) << 8 : 0) | (left > 2 ? at(i + 2) : 0);
+        *out++ = kAlphabet[group >> 18 & 63];
+        *out++ = kAlphabet[group >> 12 & 63];
+        *out++ = left > 1 ? kAlphabet[group >> 6 & 63] : '=';
+        *out++ = left > 2 ? kAlphabet[group & 63] : '=';
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+    *out = '\0';
+    return true;
+}

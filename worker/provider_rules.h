@@ -1,0 +1,42 @@
+// What the optional provider settings decide without the operating system:
+// whether a streamed body holds the success text, how soon a failed update
+// is tried again, which address a check URL answered, and the credentials
+// header for a user and password.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// okbody, agent, user, password and proxy: at most 255 bytes each.
+constexpr size_t kShortSettingSize = 256;
+// The address is the first 64 bytes of the check URL's body.
+constexpr size_t kAddressBytes = 64;
+
+// Looks for a text in a body that arrives in chunks, without holding the
+// body: the state is how long a start of the text the bytes so far end in,
+// so a match that straddles two chunks is found like any other.
+struct BodyMatch {
+    const char* text;
+    size_t length;
+    size_t matched;
+    bool found;
+    uint8_t fallback[kShortSettingSize];  // longest proper border of each prefix
+};
+// text: at most kShortSettingSize - 1 bytes, NUL-terminated, not empty.
+void StartBodyMatch(BodyMatch* match, const char* text);
+void FeedBodyMatch(BodyMatch* match, const void* data, size_t size);
+
+// value * unit in 32 bits, the largest 32-bit value where it does not fit.
+uint32_t SaturatingProduct(uint32_t value, uint32_t unit);
+
+// How long after a failed update the next one is due: retry for the first
+// failure in a row, doubling with each further one, never past interval.
+uint32_t RetryDelayMs(uint32_t retryMs, uint32_t failuresInARow, uint32_t intervalMs);
+
+// The first kAddressBytes bytes of a body with blanks and line ends trimmed
+// at both ends, NUL-terminated in address (kAddressBytes + 1 bytes).
+void TakeAddress(const void* body, size_t size, char* address);
+
+// "Authorization: Basic <base64 of user:password>\r\n" in header; false
+// (and header empty) when it does not fit in size bytes.
+bool BasicAuthorizationHeader(const char* user, const char* password, char* header, size_t size);

@@ -1,0 +1,41 @@
+// Bounded copies into fixed, NUL-terminated buffers: what does not fit is
+// cut, and the result is always terminated.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+// Copies the first length bytes of text (cut to size - 1) into buffer and
+// terminates it; returns the length copied.
+inline size_t CopyCut(char* buffer, size_t size, const char* text, size_t length) {
+    if (size == 0) return 0;
+    if (length > size - 1) length = size - 1;
+    std::memmove(buffer, text, length);
+    buffer[length] = '\0';
+    return length;
+}
+
+// Appends text to the terminated string in buffer, cut to fit; returns the
+// new length.
+inline size_t AppendCut(char* buffer, size_t size, const char* text) {
+    const size_t used = std::strlen(buffer);
+    return used + CopyCut(buffer + used, size - used, text, std::strlen(text));
+}
+
+// Appends value as "%.*d" writes it, with at least minDigits digits, cut
+// to fit; returns the new length. The magnitude is taken unsigned, so the
+// smallest int is written too.
+inline size_t AppendDecimal(char* buffer, size_t size, int value, int minDigits) {
+    char digits[16];
+    char* p = digits + sizeof digits;
+    *--p = '\0';
+    char* const end = p;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (end - p < minDigits && p > digits + 1) *--p = '0';
+    if (value < 0) *--p = '-';
+    return AppendCut(buffer, size, p);
+}
