@@ -84,6 +84,7 @@ void RunService(uint32_t, char**) {
                 // cannot be made here, the worker fails the same way and ends.
                 CreateWorkerStopEvent();
                 g_workerThread = scm::StartWorkerThread();
+                if (!g_workerThread) CloseWorkerStopEvent();
                 if (g_workerThread && ReportServiceStatus(SERVICE_STATE_RUNNING, 0, 0)) {
                     scm::WaitForever(g_serviceStopEvent.load());
                 }

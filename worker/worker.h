@@ -34,6 +34,8 @@ int RequestWorkerStop();
 // before it starts the worker thread, so that a stop request that comes
 // before the worker runs is not lost. false when it cannot be created.
 bool CreateWorkerStopEvent();
+// Closes the worker stop event when no worker thread ran to close it.
+void CloseWorkerStopEvent();
 // One tick's work.
 void RunUpdateCycle();
 
