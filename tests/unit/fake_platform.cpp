@@ -7,6 +7,7 @@
 
 #include "split_path.h"
 #include "worker/settings.h"
+#include "worker/worker.h"
 
 namespace fake {
 
@@ -24,7 +25,10 @@ char kEventTag, kFileTag, kRootTag, kRequestTag;
 }  // namespace
 
 void Reset() {
+    // A stop event left by a worker that never ran would outlive the test.
+    CloseWorkerStopEvent();
     state = State();
+    ResetWorkerState();
     ComputeLocations();
 }
 

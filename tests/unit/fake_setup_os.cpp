@@ -9,7 +9,6 @@
 
 namespace fakesetup {
 State state;
-void Reset() { state = State(); }
 
 namespace {
 constexpr uint32_t kSharingViolation = 32;
@@ -32,6 +31,12 @@ bool IsHeld(const std::string& path) {
 
 int g_holders;  // our own holds on the temporary package
 }  // namespace
+
+void Reset() {
+    state = State();
+    g_lastError = 0;
+    g_holders = 0;
+}
 }  // namespace fakesetup
 
 namespace setupos {
