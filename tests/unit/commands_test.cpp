@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fake_scm.h"
+#include "row_name.h"
 #include "service/commands.h"
 #include "service/service.h"
 #include "service/service_control.h"
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentRow{{"-"}, Command::Dispatch},
                       ArgumentRow{{"--install"}, Command::Dispatch},
                       ArgumentRow{{"x", "-install"}, Command::Dispatch},
-                      ArgumentRow{{}, Command::Dispatch}));
+                      ArgumentRow{{}, Command::Dispatch}),
+    [](const auto& info) { return rows::Name(info.index, info.param.arguments); });
 
 class Commands : public ::testing::Test {
 protected:

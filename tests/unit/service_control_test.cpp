@@ -66,7 +66,8 @@ TEST_P(StopOrShutdown, StartsInStepsAndStopsAfterTheWorkerHasEnded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Controls, StopOrShutdown,
-                         ::testing::Values(SERVICE_CONTROL_CODE_STOP, SERVICE_CONTROL_CODE_SHUTDOWN));
+                         ::testing::Values(SERVICE_CONTROL_CODE_STOP, SERVICE_CONTROL_CODE_SHUTDOWN),
+                         [](const auto& info) { return info.param == SERVICE_CONTROL_CODE_STOP ? "Stop" : "Shutdown"; });
 
 TEST_F(ServiceControl, OtherControlsAreAnsweredByAReReportAndReturnZero) {
     state.controlsWhileRunning = {kInterrogate, kPowerEvent, 0x99, SERVICE_CONTROL_CODE_STOP};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_setup_os.h"
+#include "row_name.h"
 #include "setup/setup.h"
 
 using fakesetup::state;
@@ -196,7 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"setup.exe /uninstall /qn", "msiexec /uninstall /qn \"C:\\TEMP\\setup.msi\""},
         CommandRow{"setup.exe /qn TARGETDIR=C:/xdir",
                    "msiexec /i \"C:\\TEMP\\setup.msi\" /qn TARGETDIR=C:/xdir"},
-        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn PROP=\"A b\""}));
+        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn PROP=\"A b\""}),
+    [](const auto& info) { return rows::Name(info.index, info.param.commandLine); });
 
 TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
     state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
