@@ -105,21 +105,6 @@ TEST_F(Commands, InstallingAgainReportsTheFailureAndStillRewritesTheValues) {
     EXPECT_EQ(state.registry.at(kServiceKey).size(), 1u);
 }
 
-TEST_F(Commands, InstallStopsEarlyWithoutAPathOrTheManager) {
-    state.modulePathFails = true;
-    CaptureStdout();
-    EXPECT_EQ(Run({"-install"}), 0);
-    EXPECT_EQ(GetCapturedStdout(), "Unable to install Pelkor Service - 5\n");
-    EXPECT_TRUE(state.registry.empty());
-
-    fakescm::Reset();
-    state.managerFails = true;
-    CaptureStdout();
-    EXPECT_EQ(Run({"-install"}), 0);
-    EXPECT_EQ(GetCapturedStdout(), "OpenSCManager failed - 5\n");
-    EXPECT_TRUE(state.registry.empty());
-}
-
 TEST_F(Commands, InstallGoesOnWhenTheEventSourceKeyCannotBeMade) {
     state.failingKeys = {kEventSourceKey};
     CaptureStdout();
@@ -160,18 +145,38 @@ TEST_F(Commands, RemovingAStoppedServicePrintsOnlyTheRemoval) {
     EXPECT_EQ(GetCapturedStdout(), "Pelkor Service removed.\n");
 }
 
-TEST_F(Commands, RemoveReportsWhatFails) {
-    CaptureStdout();
-    Run({"-remove"});
-    EXPECT_EQ(GetCapturedStdout(), "OpenService failed - 1060\n");
-    EXPECT_EQ(state.openHandles, 0);
+struct FailureRow {
+    const char* name;
+    const char* command;
+    void (*script)();
+    const char* output;
+};
 
-    state.serviceExists = true;
-    state.deleteFails = true;
+class CommandFailure : public Commands, public ::testing::WithParamInterface<FailureRow> {};
+
+// Each failure says what failed and leaves no handle open and, for an install
+// that cannot start, nothing in the registry.
+TEST_P(CommandFailure, SaysWhatFailed) {
+    GetParam().script();
     CaptureStdout();
-    Run({"-remove"});
-    EXPECT_EQ(GetCapturedStdout(), "DeleteService failed - 1072\n");
+    EXPECT_EQ(Run({GetParam().command}), 0);
+    EXPECT_EQ(GetCapturedStdout(), GetParam().output);
+    EXPECT_TRUE(state.registry.empty());
     EXPECT_EQ(state.openHandles, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CommandFailure,
+    ::testing::Values(
+        FailureRow{"InstallWithoutAPath", "-install", [] { state.modulePathFails = true; },
+                   "Unable to install Pelkor Service - 5\n"},
+        FailureRow{"InstallWithoutTheManager", "-install", [] { state.managerFails = true; },
+                   "OpenSCManager failed - 5\n"},
+        FailureRow{"RemoveOfAMissingService", "-remove", [] {}, "OpenService failed - 1060\n"},
+        FailureRow{"RemoveWhoseDeleteFails", "-remove", [] {
+            state.serviceExists = true;
+            state.deleteFails = true;
+        }, "DeleteService failed - 1072\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -107,23 +107,6 @@ TEST_F(SetupModes, BuildFailuresShowTheirMessageAndEndWithOne) {
     EXPECT_EQ(state.openFiles, 0);
 }
 
-TEST_F(SetupModes, BuildRemovesAnOutputItCouldNotFinish) {
-    state.files["p.msi"] = Bytes(100000, 5);
-    state.diskSpace = 70000;  // the stub fits, the package does not
-    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
-    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.files["p.msi"] = Bytes(100000, 5);
-    state.readFailsAt["p.msi"] = 32768;
-    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kPackageUnreadable));
-    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
-    EXPECT_EQ(state.openFiles, 0);
-}
-
 // ---- extract ----------------------------------------------------------------
 
 TEST_F(SetupModes, ExtractWritesTheCarriedPackageBesideTheSetupFile) {
@@ -200,41 +183,72 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup.msi\" /qn PROP=\"A b\""}),
     [](const auto& info) { return rows::Name(info.index, info.param.commandLine); });
 
-TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
-    state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
-    EXPECT_EQ(Run({}), 1632);
+// ---- runs that fail --------------------------------------------------------
 
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.heldByOtherSetup = true;
-    EXPECT_EQ(Run({}), 1618);
+struct FailureRow {
+    const char* name;
+    std::vector<const char*> arguments;
+    void (*script)();
+    int exitCode;
+    const char* message;  // the one message box, nullptr when not checked
+    const char* gone;     // a file that must not be left behind, or nullptr
+    bool installerAsked;  // the installer's command line was made
+};
 
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.unreadable = {state.ownPath};
-    EXPECT_EQ(Run({}), 1619);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);  // no empty package left
+// The own file of the fixture with a package behind it at the offset.
+void Carry(const std::string& package) {
+    std::string& own = state.files[state.ownPath];
+    own += std::string(kPackageOffset - own.size(), '\0') + package;
+}
 
-    fakesetup::Reset();
-    state.files[state.ownPath] = SetupFile(Bytes(100000, 9));
-    state.diskSpace = 40000;
-    EXPECT_EQ(Run({}), 1632);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
-    EXPECT_TRUE(state.commandLine.empty());
+class FailedRun : public SetupModes, public ::testing::WithParamInterface<FailureRow> {};
 
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.processFails = true;
-    EXPECT_EQ(Run({}), 1601);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.noExitCode = true;
-    EXPECT_EQ(Run({}), 1603);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup.msi"), 0u);
+TEST_P(FailedRun, EndsWithItsCodeAndLeavesNothingBehind) {
+    const FailureRow& row = GetParam();
+    row.script();
+    EXPECT_EQ(Run(row.arguments), row.exitCode);
+    if (row.message) {
+        EXPECT_EQ(state.messages, Messages(row.message));
+    }
+    if (row.gone) {
+        EXPECT_EQ(state.files.count(row.gone), 0u);
+    }
+    EXPECT_EQ(state.commandLine.empty(), !row.installerAsked);
     EXPECT_EQ(state.openFiles, 0);
 }
+
+const char kOutput[] = "C:\\dl\\p.exe";
+const char kTempPackage[] = "C:\\TEMP\\setup.msi";
+
+// Builds that cannot finish remove their output; launches that do not get the
+// installer to run never report success.
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FailedRun,
+    ::testing::Values(
+        FailureRow{"BuildOutOfDiskSpace", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = Bytes(100000, 5);
+            state.diskSpace = 70000;  // the stub fits, the package does not
+        }, 1, kOutputNotCreated, kOutput, false},
+        FailureRow{"BuildPackageReadFails", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = Bytes(100000, 5);
+            state.readFailsAt["p.msi"] = 32768;
+        }, 1, kPackageUnreadable, kOutput, false},
+        FailureRow{"LaunchTempPathTooLong", {}, [] {
+            state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
+        }, 1632, nullptr, nullptr, false},
+        FailureRow{"LaunchHeldByAnotherSetup", {}, [] { state.heldByOtherSetup = true; },
+                   1618, nullptr, nullptr, false},
+        FailureRow{"LaunchOwnFileUnreadable", {}, [] { state.unreadable = {state.ownPath}; },
+                   1619, nullptr, kTempPackage, false},  // no empty package left
+        FailureRow{"LaunchOutOfDiskSpace", {}, [] {
+            Carry(Bytes(100000, 9));
+            state.diskSpace = 40000;
+        }, 1632, nullptr, kTempPackage, false},
+        FailureRow{"LaunchInstallerNotStarted", {}, [] { state.processFails = true; },
+                   1601, nullptr, kTempPackage, true},
+        FailureRow{"LaunchInstallerExitCodeLost", {}, [] { state.noExitCode = true; },
+                   1603, nullptr, kTempPackage, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SetupModes, LaunchOfAFileWithoutAPackageStillRunsTheInstaller) {
     state.installerExit = 1620;  // the installer's own verdict on an empty package
