@@ -47,20 +47,17 @@ class Machine:
 
     def __init__(self, box, programs):
         self.box = box
-        self.probe = box.windows_path(programs / 'test' / 'probe.exe')
+        self.programs = programs
 
     def msiexec(self, *args):
         """The full exit code (the shell would see only its low byte)."""
         command = 'msiexec ' + ' '.join(
             self.box.windows_path(a) if isinstance(a, pathlib.Path) else a for a in args)
-        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
-        return int(re.search(r'exitcode=(\d+)', out).group(1))
+        return self.box.exit_code(self.programs, command, timeout=180)
 
     def setup(self, program, *args):
         """Runs a setup file; the full exit code."""
-        command = ' '.join([self.box.windows_path(program)] + list(args))
-        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
-        return int(re.search(r'exitcode=(\d+)', out).group(1))
+        return self.box.run_setup(self.programs, program, *args)
 
     def service(self):
         """The service's registration (reg query lines by value name), or None."""
@@ -72,14 +69,11 @@ class Machine:
                 (re.match(r'\s+(\S+)\s+(REG_\w+)\s+(.*)$', line) for line in lines) if m}
 
     def state(self):
-        out = self.box.run(['sc', 'query', 'pelkorService']).stdout
-        match = re.search(rb'STATE\s+:\s+(\d+)', out)
-        return int(match.group(1)) if match else None
+        return self.box.service_state()
 
     def value(self, name):
-        out = self.box.run([self.probe, 'regvalue', SOURCE_KEY, name]).stdout.decode()
-        match = re.match(r'type=(\d+) size=\d+ data=([0-9A-F]*)', out)
-        return (int(match.group(1)), bytes.fromhex(match.group(2))) if match else None
+        found = self.box.reg_value(self.programs, SOURCE_KEY, name)
+        return (found[0], found[2]) if found else None
 
     def system_folder(self):
         """Where the installed service program is, as a Linux path."""
