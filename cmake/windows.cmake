@@ -60,7 +60,8 @@ set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
 add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
-set_target_properties(probe fake_msiexec PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
+add_executable(copy_loop bench/tools/copy_loop.c)  # the copy benchmark's yardstick
+set_target_properties(probe fake_msiexec copy_loop PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 
 # setup: windowed, C-style C++ with no C++ runtime at all, small enough to
 # sit in front of the package offset.

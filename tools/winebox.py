@@ -132,6 +132,10 @@ class WineBox:
         match = re.match(r'type=(\d+) size=(\d+) data=([0-9A-F]*)', out)
         return (int(match.group(1)), int(match.group(2)), bytes.fromhex(match.group(3))) if match else None
 
+    def events(self):
+        """IDs of the events the services of the box reported, in order."""
+        return [i for _, i in reported_events(self.trace_path.read_text(errors='replace'))]
+
     def popen(self, args, stderr_path, debug='+pid,fixme+advapi', env=None, **kwargs):
         stderr = open(stderr_path, 'wb')
         process = subprocess.Popen([WINE] + list(args),

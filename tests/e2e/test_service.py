@@ -50,7 +50,7 @@ class Service:
         assert winebox.wait_until(lambda: self.state() == state, timeout), self.state()
 
     def events(self):
-        return [i for _, i in winebox.reported_events(self.box.trace_path.read_text(errors='replace'))]
+        return self.box.events()
 
     def reports(self):
         return [tuple(int(v, 16) for v in m)

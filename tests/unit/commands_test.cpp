@@ -154,8 +154,7 @@ struct FailureRow {
 
 class CommandFailure : public Commands, public ::testing::WithParamInterface<FailureRow> {};
 
-// Each failure says what failed and leaves no handle open and, for an install
-// that cannot start, nothing in the registry.
+// Each failure says what failed, leaves no handle open and writes nothing.
 TEST_P(CommandFailure, SaysWhatFailed) {
     GetParam().script();
     CaptureStdout();
@@ -173,10 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"InstallWithoutTheManager", "-install", [] { state.managerFails = true; },
                    "OpenSCManager failed - 5\n"},
         FailureRow{"RemoveOfAMissingService", "-remove", [] {}, "OpenService failed - 1060\n"},
-        FailureRow{"RemoveWhoseDeleteFails", "-remove", [] {
-            state.serviceExists = true;
-            state.deleteFails = true;
-        }, "DeleteService failed - 1072\n"}),
+        FailureRow{"RemoveWhoseDeleteFails", "-remove", [] { state.serviceExists = state.deleteFails = true; },
+                   "DeleteService failed - 1072\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,24 +8,20 @@
 
 namespace rows {
 
-inline std::string Name(size_t index, const std::string& text) {
-    std::string words;
-    for (unsigned char c : text) {
-        if (std::isalnum(c)) {
-            words += static_cast<char>(c);
-        } else if (!words.empty() && words.back() != '_') {
-            words += '_';
+inline std::string Name(size_t index, const std::vector<std::string>& words) {
+    std::string name = std::to_string(index) + "_";
+    for (const std::string& word : words) {
+        for (unsigned char c : " " + word) {
+            if (std::isalnum(c)) {
+                name += static_cast<char>(c);
+            } else if (name.back() != '_') {
+                name += '_';
+            }
         }
     }
-    words = words.substr(0, 40);
-    if (!words.empty() && words.back() == '_') words.pop_back();
-    return std::to_string(index) + (words.empty() ? "" : "_" + words);
-}
-
-inline std::string Name(size_t index, const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& word : words) text += " " + word;
-    return Name(index, text);
+    name = name.substr(0, 48);
+    while (name.back() == '_') name.pop_back();
+    return name;
 }
 
 }  // namespace rows

@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SkipRow{"setup.exe", ""},
                       SkipRow{"\"C:\\unterminated\\setup.exe /qn", ""},
                       SkipRow{"", ""}),
-    [](const auto& info) { return rows::Name(info.index, info.param.line); });
+    [](const auto& info) { return rows::Name(info.index, {info.param.line}); });
 
 struct ModeRow {
     std::vector<std::string> arguments;
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallRow{"/xy", false}, UninstallRow{"PROP=\"a /x b\"", false},
                       UninstallRow{"\\\"/x", false}, UninstallRow{"\"\"/x", true},
                       UninstallRow{"/uninstallx", false}),
-    [](const auto& info) { return rows::Name(info.index, info.param.text); });
+    [](const auto& info) { return rows::Name(info.index, {info.param.text}); });
 
 TEST(JoinInto, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
     char out[8];
