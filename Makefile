@@ -79,7 +79,7 @@ unit-asan: asan
 	$(ASAN)/unit_tests --gtest_brief=1
 
 e2e:
-	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) -m pytest -q tests/e2e \
+	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) -m pytest -q --durations=5 tests/e2e \
 	    --programs $(PROGRAMS) --shipped $(WIN)
 
 bench-installed:

@@ -105,6 +105,7 @@ def set_url(ini, url):
     ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n'))
 
 
+@pytest.mark.timeout(600)  # an installation, two ticks of the service and a removal
 def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, programs,
                                                                         install_exe, server):
     assert machine.setup(install_exe, '/qn') == 0
@@ -139,6 +140,7 @@ def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, 
     assert machine.value('TypesSupported') is None
 
 
+@pytest.mark.timeout(600)
 def test_a_second_build_is_refused_while_the_first_is_installed(machine, programs, packages):
     first, second = packages
     assert machine.msiexec('/i', first, '/qn') == 0

@@ -38,6 +38,7 @@ def windows(display):
     return re.findall(r'(0x[0-9a-f]+) "([^"]*)": \("msiexec.exe"', out)
 
 
+@pytest.mark.timeout(600)  # the wizard's start and text recognition are slow
 def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_path):
     package = pelkor_build.build_package(programs / 'pelkor.exe', tmp_path / 'install.msi')
     # A Japanese system: code page 932 and a Japanese font for the UI font.
