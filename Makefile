@@ -70,10 +70,11 @@ run-installed:
 
 # ctest runs each test in a process of its own; the second run has them all
 # in one process, shuffled and repeated, so that none leans on what another
-# left behind (the seed it prints repeats an order: --gtest_random_seed=N).
+# left behind. SEED=N repeats the order of an earlier run.
+SEED ?= $(shell od -An -N2 -tu2 /dev/urandom | tr -d ' ')
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
-	$(NATIVE)/unit_tests --gtest_shuffle --gtest_repeat=3 --gtest_brief=1
+	$(NATIVE)/unit_tests --gtest_shuffle --gtest_random_seed=$(SEED) --gtest_repeat=3 --gtest_brief=1
 
 unit-asan: asan
 	$(ASAN)/unit_tests --gtest_brief=1
