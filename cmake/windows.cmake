@@ -91,10 +91,11 @@ set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
 add_executable(probe tests/e2e/tools/probe.c)
 target_link_libraries(probe PRIVATE version advapi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
+add_executable(copy_loop bench/tools/copy_loop.c)  # the copy benchmark's yardstick
 # The yardstick of bench/service_memory.py: a service that only sleeps.
 add_executable(sleeping_service bench/tools/sleeping_service.c)
 target_link_libraries(sleeping_service PRIVATE advapi32)
-set_target_properties(probe fake_msiexec sleeping_service PROPERTIES
+set_target_properties(probe fake_msiexec sleeping_service copy_loop PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_library(planted_dll SHARED tests/e2e/tools/planted_dll.c)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted

@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, when it is missing.
 set -e
 
-packages="make cmake g++ python3 python3-pytest libgtest-dev
+packages="make cmake g++ python3 python3-pytest python3-pytest-timeout libgtest-dev
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 msitools wixl
 xvfb x11-utils imagemagick fonts-ipafont-gothic tesseract-ocr tesseract-ocr-jpn locales"

@@ -1,5 +1,7 @@
 """Making the package and the setup file from a build tree, for the run,
-the tests and the benchmarks (the Makefile runs the same two scripts)."""
+the tests, the benchmarks and the Makefile's dist.
+
+usage: pelkor_build.py PROGRAMS FOLDER   install.msi and install.exe in FOLDER"""
 import pathlib
 import subprocess
 import sys
@@ -31,3 +33,9 @@ def make_install_exe(programs, folder):
     """install.msi and install.exe in folder from the programs of a build tree."""
     package = build_package(programs / 'pelkor.exe', folder / 'install.msi')
     return make_setup_file(programs / 'setup.exe', package, folder / 'install.exe')
+
+
+if __name__ == '__main__':
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    make_install_exe(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

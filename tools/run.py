@@ -12,7 +12,6 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / 'tools'))
-sys.path.insert(0, str(ROOT / 'tests' / 'e2e'))
 
 import pelkor_build  # noqa: E402
 import pelkor_files  # noqa: E402
@@ -22,12 +21,18 @@ import winebox  # noqa: E402
 SYSTEM = 'C:\\windows\\system32'
 
 
+class RunFailed(Exception):
+    pass
+
+
 def installed_ini(box):
     """The settings file beside the installed service program."""
     out = box.reg_query('HKLM\\System\\CurrentControlSet\\Services\\pelkorService',
                         '/v', 'ImagePath').stdout.decode(errors='replace')
-    image = re.search(r'ImagePath\s+REG_SZ\s+"?([^"\r\n]+)', out).group(1)
-    return box.unix_path(image.rsplit('\\', 1)[0] + '\\pelkor.ini')
+    match = re.search(r'ImagePath\s+REG_SZ\s+"?([^"\r\n]+)', out)
+    if not match:
+        raise RunFailed(f'the installation registered no service program:\n{out}')
+    return box.unix_path(match.group(1).rsplit('\\', 1)[0] + '\\pelkor.ini')
 
 
 def main():
@@ -43,10 +48,12 @@ def main():
     if not (template / 'system.reg').exists():
         print('run: preparing a Wine prefix (once) ...', flush=True)
         winebox.make_template(template)
-    installer = pelkor_build.make_install_exe(pathlib.Path(args.programs).resolve(), state)
+    programs = pathlib.Path(args.programs).resolve()
+    installer = pelkor_build.make_install_exe(programs, state)
     box = winebox.WineBox(template, state / f'run-{winebox.FLAVOUR}')
     provider = None
-    ini = None
+    installed = False
+    status = 0
     try:
         url = args.url
         if not url:
@@ -54,9 +61,12 @@ def main():
             url = provider.url('/nic/update?hostname=home.example.test')
             print(f'run: stand-in provider on 127.0.0.1:{provider.port}', flush=True)
 
-        setup = box.windows_path(installer)
-        result = box.run([setup, '/qn'], timeout=300)
-        print(f'run: install.exe /qn ended with {result.returncode}', flush=True)
+        code = box.run_setup(programs, installer, '/qn', timeout=300)
+        print(f'run: install.exe /qn ended with {code}', flush=True)
+        installed = True
+        if code != 0:
+            raise RunFailed(f'install.exe /qn failed with exit code {code}; the services\' '
+                            f'trace is {box.trace_path}')
         ini = installed_ini(box)
         data = ini.read_bytes()
         ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n', 1))
@@ -73,14 +83,18 @@ def main():
             time.sleep(0.5)
     except KeyboardInterrupt:
         pass
+    except RunFailed as failure:
+        print(f'run: {failure}', file=sys.stderr, flush=True)
+        status = 1
     finally:
-        print('\nrun: removing', flush=True)
-        result = box.run([box.windows_path(installer), '/qn', '/x'], timeout=300)
-        print(f'run: install.exe /qn /x ended with {result.returncode}', flush=True)
+        if installed:
+            print('\nrun: removing', flush=True)
+            code = box.run_setup(programs, installer, '/qn', '/x', timeout=300)
+            print(f'run: install.exe /qn /x ended with {code}', flush=True)
         box.close()
         if provider:
             provider.stop()
-    return 0
+    return status
 
 
 if __name__ == '__main__':

@@ -23,6 +23,7 @@ if FLAVOUR == 'win64':
     WINE, WINESERVER = '/usr/lib/wine/wine64', '/usr/lib/wine/wineserver64'
 else:
     WINE, WINESERVER = 'wine', 'wineserver'
+SERVICE = 'pelkorService'
 
 
 def base_env(prefix):
@@ -55,20 +56,26 @@ class WineBox:
 
     def __init__(self, template, prefix, debug='+pid,fixme+advapi', env=None):
         self.prefix = pathlib.Path(prefix)
-        if self.prefix.exists():
-            shutil.rmtree(self.prefix)
-        subprocess.run(['cp', '-a', str(template), str(self.prefix)], check=True)
         # env: settings of the whole session, such as DISPLAY and LANG.
         self.env = dict(base_env(self.prefix), **(env or {}))
         self.trace_path = self.prefix.parent / (self.prefix.name + '-trace.log')
         self.processes = []
-        # Keep the session up between commands; the first command of the
-        # session starts services.exe, whose debug channels and stderr every
-        # service inherits, so give it the trace file.
-        subprocess.run([WINESERVER, '-p'], env=self.env, check=True, timeout=60)
-        with open(self.trace_path, 'wb') as trace:
-            subprocess.run([WINE, 'cmd', '/c', 'exit', '0'], env=dict(self.env, WINEDEBUG=debug),
-                           stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=120)
+        try:
+            if self.prefix.exists():
+                shutil.rmtree(self.prefix)
+            subprocess.run(['cp', '-a', str(template), str(self.prefix)], check=True)
+            # Keep the session up between commands; the first command of the
+            # session starts services.exe, whose debug channels and stderr every
+            # service inherits, so give it the trace file.
+            subprocess.run([WINESERVER, '-p'], env=self.env, check=True, timeout=60)
+            with open(self.trace_path, 'wb') as trace:
+                subprocess.run([WINE, 'cmd', '/c', 'exit', '0'], env=dict(self.env, WINEDEBUG=debug),
+                               stdin=subprocess.DEVNULL, stdout=trace, stderr=trace, timeout=120)
+        except BaseException:
+            # No with block will close a box that never started: its prefix
+            # and wineserver would stay behind.
+            self.close()
+            raise
 
     def unix_path(self, windows_path):
         """C:\\x\\y -> <prefix>/drive_c/x/y"""
@@ -98,6 +105,36 @@ class WineBox:
             if result.returncode == 0 or b'Unable to find' in result.stdout + result.stderr:
                 break
         return result
+
+    def exit_code(self, programs, command_line, timeout=60, env=None):
+        """The whole 32-bit exit code of a command line, through the probe of
+        the build tree programs (the shell sees only its low byte)."""
+        probe = self.windows_path(pathlib.Path(programs) / 'test' / 'probe.exe')
+        out = self.run([probe, 'exitcode', command_line], timeout=timeout, env=env).stdout.decode()
+        match = re.search(r'exitcode=(\d+)', out)
+        assert match, f'the probe gave no exit code for {command_line!r}: {out!r}'
+        return int(match.group(1))
+
+    def run_setup(self, programs, setup_file, *args, timeout=180):
+        """Runs a setup file (a Linux path) with arguments; its whole exit code."""
+        return self.exit_code(programs, ' '.join([self.windows_path(setup_file)] + list(args)),
+                              timeout=timeout)
+
+    def service_state(self, name=SERVICE):
+        """The state number sc reports for a service, None when there is none."""
+        match = re.search(rb'STATE\s+:\s+(\d+)', self.run(['sc', 'query', name]).stdout)
+        return int(match.group(1)) if match else None
+
+    def reg_value(self, programs, key, name):
+        """(type, size, data) of a value under HKLM as the probe reads it, or None."""
+        probe = self.windows_path(pathlib.Path(programs) / 'test' / 'probe.exe')
+        out = self.run([probe, 'regvalue', key, name]).stdout.decode()
+        match = re.match(r'type=(\d+) size=(\d+) data=([0-9A-F]*)', out)
+        return (int(match.group(1)), int(match.group(2)), bytes.fromhex(match.group(3))) if match else None
+
+    def events(self):
+        """IDs of the events the services of the box reported, in order."""
+        return [i for _, i in reported_events(self.trace_path.read_text(errors='replace'))]
 
     def popen(self, args, stderr_path, debug='+pid,fixme+advapi', env=None, **kwargs):
         stderr = open(stderr_path, 'wb')

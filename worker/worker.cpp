@@ -321,6 +321,8 @@ bool CreateWorkerStopEvent() {
     return true;
 }
 
+void CloseWorkerStopEvent() { platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr)); }
+
 int RequestWorkerStop() {
     platform::Handle event = g_workerStopEvent.load();
     if (!event) return 1;

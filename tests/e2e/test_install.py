@@ -54,21 +54,18 @@ class Machine:
 
     def __init__(self, box, programs):
         self.box = box
-        self.probe = box.windows_path(programs / 'test' / 'probe.exe')
         self.eventtext = box.windows_path(programs / 'test' / 'eventtext64.exe')
+        self.programs = programs
 
     def msiexec(self, *args):
         """The full exit code (the shell would see only its low byte)."""
         command = 'msiexec ' + ' '.join(
             self.box.windows_path(a) if isinstance(a, pathlib.Path) else a for a in args)
-        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
-        return int(re.search(r'exitcode=(\d+)', out).group(1))
+        return self.box.exit_code(self.programs, command, timeout=180)
 
     def setup(self, program, *args):
         """Runs a setup file; the full exit code."""
-        command = ' '.join([self.box.windows_path(program)] + list(args))
-        out = self.box.run([self.probe, 'exitcode', command], timeout=180).stdout.decode()
-        return int(re.search(r'exitcode=(\d+)', out).group(1))
+        return self.box.run_setup(self.programs, program, *args)
 
     def service(self):
         """The service's registration (reg query lines by value name), or None."""
@@ -80,14 +77,11 @@ class Machine:
                 (re.match(r'\s+(\S+)\s+(REG_\w+)\s+(.*)$', line) for line in lines) if m}
 
     def state(self):
-        out = self.box.run(['sc', 'query', 'pelkorService']).stdout
-        match = re.search(rb'STATE\s+:\s+(\d+)', out)
-        return int(match.group(1)) if match else None
+        return self.box.service_state()
 
     def value(self, name):
-        out = self.box.run([self.probe, 'regvalue', SOURCE_KEY, name]).stdout.decode()
-        match = re.match(r'type=(\d+) size=\d+ data=([0-9A-F]*)', out)
-        return (int(match.group(1)), bytes.fromhex(match.group(2))) if match else None
+        found = self.box.reg_value(self.programs, SOURCE_KEY, name)
+        return (found[0], found[2]) if found else None
 
     def start_text(self):
         """(message file, start message) as the 64-bit Event Viewer finds them."""
@@ -105,8 +99,7 @@ class Machine:
 
     def events(self):
         """IDs of the events the service reported, in order."""
-        trace = self.box.trace_path.read_text(errors='replace')
-        return [event_id for _, event_id in winebox.reported_events(trace)]
+        return self.box.events()
 
 
 @pytest.fixture
@@ -127,6 +120,7 @@ def set_url(ini, url):
     ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n'))
 
 
+@pytest.mark.timeout(600)  # an installation, two ticks of the service and a removal
 def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, programs,
                                                                         install_exe, server):
     assert machine.setup(install_exe, '/qn') == 0
@@ -161,6 +155,7 @@ def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, 
     assert machine.value('TypesSupported') is None
 
 
+@pytest.mark.timeout(600)
 def test_a_second_build_is_refused_while_the_first_is_installed(machine, programs, packages):
     first, second = packages
     assert machine.msiexec('/i', first, '/qn') == 0

@@ -191,7 +191,7 @@ def test_upgrade_rules_and_custom_actions(package):
         assert package.table(table) == [], table
 
 
-@pytest.mark.parametrize('action, sequence, condition', [
+EXECUTE_SEQUENCE = [
     ('FindRelatedProducts', 200, ''),
     ('ERRCA_CANCELNEWERVERSION', 201, 'NEWERPRODUCTFOUND AND NOT Installed'),
     ('DIRCA_TARGETDIR', 750, 'TARGETDIR=""'),
@@ -206,7 +206,11 @@ def test_upgrade_rules_and_custom_actions(package):
     ('InstallServices', 5800, 'VersionNT'),
     ('StartServices', 5900, 'VersionNT'),
     ('InstallFinalize', 6600, ''),
-])
+]
+
+
+@pytest.mark.parametrize('action, sequence, condition', EXECUTE_SEQUENCE,
+                         ids=[row[0] for row in EXECUTE_SEQUENCE])
 def test_execute_sequence(package, action, sequence, condition):
     row = package.keyed('InstallExecuteSequence')[action]
     assert (int(row['Sequence']), row['Condition']) == (sequence, condition)

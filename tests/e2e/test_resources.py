@@ -30,7 +30,7 @@ def version_strings(output):
 @pytest.mark.parametrize('program, subsystem, dlls', [
     ('pelkor.exe', 3, ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'wininet.dll']),  # console
     ('setup.exe', 2, ['advapi32.dll', 'kernel32.dll', 'msvcrt.dll', 'user32.dll']),  # windowed
-])
+], ids=['pelkor', 'setup'])
 def test_is_a_32_bit_program_on_system_dlls_and_msvcrt_only(shipped, program, subsystem, dlls):
     headers = subprocess.run(['i686-w64-mingw32-objdump', '-p', str(shipped / program)],
                              capture_output=True, text=True, check=True).stdout

@@ -44,25 +44,22 @@ class Service:
         return self.box.run(['sc'] + list(args) + ['pelkorService'])
 
     def state(self):
-        match = re.search(rb'STATE\s+:\s+(\d+)', self.sc('query').stdout)
-        return int(match.group(1)) if match else None
+        return self.box.service_state()
 
     def wait_for_state(self, state, timeout=60):
         assert winebox.wait_until(lambda: self.state() == state, timeout), self.state()
 
     def events(self):
-        return [i for _, i in winebox.reported_events(self.box.trace_path.read_text(errors='replace'))]
+        return self.box.events()
 
     def reports(self):
         return [tuple(int(v, 16) for v in m)
                 for m in REPORT.findall(self.box.trace_path.read_text(errors='replace'))]
 
     def registry(self, key, name):
-        probe = self.box.windows_path(self.programs / 'test' / 'probe.exe')
-        out = self.box.run([probe, 'regvalue', key, name]).stdout.decode()
-        match = re.match(r'type=(\d+) size=(\d+) data=([0-9A-F]*)', out)
-        assert match, out
-        return int(match.group(1)), int(match.group(2)), bytes.fromhex(match.group(3))
+        found = self.box.reg_value(self.programs, key, name)
+        assert found, (key, name)
+        return found
 
 
 @pytest.fixture

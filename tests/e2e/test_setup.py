@@ -51,9 +51,7 @@ class Setup:
 
     def full_exit_code(self, command_line, env=None):
         """The whole 32-bit exit code (the shell sees only its low byte)."""
-        probe = self.box.windows_path(self.programs / 'test' / 'probe.exe')
-        out = self.box.run([probe, 'exitcode', command_line], env=env).stdout.decode()
-        return int(re.search(r'exitcode=(\d+)', out).group(1))
+        return self.box.exit_code(self.programs, command_line, env=env)
 
     def temp(self):
         """%TEMP% of the prefix, as a Windows path."""
@@ -149,7 +147,7 @@ def stand_in(setup, tmp_path):
     ('/x', 'msiexec /x "{pkg}"'),
     ('/uninstall /qn', 'msiexec /uninstall /qn "{pkg}"'),
     ('/qn TARGETDIR=C:/xdir PROP="Two Words"', 'msiexec /i "{pkg}" /qn TARGETDIR=C:/xdir PROP="Two Words"'),
-])
+], ids=['plain', 'qn', 'x', 'uninstall_qn', 'properties'])
 def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_in, arguments, command):
     env, runs = stand_in
     package = pattern(50000, 3)

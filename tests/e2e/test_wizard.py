@@ -38,6 +38,7 @@ def windows(display):
     return re.findall(r'(0x[0-9a-f]+) "([^"]*)": \("msiexec.exe"', out)
 
 
+@pytest.mark.timeout(600)  # the wizard's start and text recognition are slow
 def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_path):
     package = pelkor_build.build_package(programs / 'pelkor.exe', tmp_path / 'install.msi')
     # A Japanese system: code page 932 and a Japanese font for the UI font.
@@ -49,8 +50,14 @@ def test_welcome_page_renders_in_japanese(wine_template, programs, display, tmp_
         found = winebox.wait_until(lambda: [w for w in windows(display) if 'Pelkor Service' in w[1]], 90)
         assert found, windows(display)
         window = found[0][0]
-        # Let the page finish drawing, then keep what it shows.
-        winebox.wait_until(lambda: False, 2)
+        # The page has finished drawing when two grabs of its pixels agree.
+        grabs = [None]
+
+        def drawn():
+            grabs.append(subprocess.run(['import', '-display', display, '-window', window, 'rgb:-'],
+                                        capture_output=True, check=True, timeout=60).stdout)
+            return grabs[-1] == grabs[-2]
+        assert winebox.wait_until(drawn, 30, interval=0.5)
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         shot = ARTIFACTS / 'wizard-welcome.png'
         subprocess.run(['import', '-display', display, '-window', window, str(shot)], check=True,

@@ -80,7 +80,7 @@ def test_body_is_captured_byte_for_byte_and_the_outcome_recorded(wine, programs,
     # A refused update (wrong password) keeps the provider's page, never a success.
     ('/status/401', [pf.NOT_OK], b'<html><body><h1>401</h1></body></html>\n'),
     ('/empty', [pf.EMPTY], b''),
-])
+], ids=['not_found', 'empty'])
 def test_http_outcomes(wine, programs, server, path, events, capture):
     worker = Worker(wine, programs, url=server.url(path), log=1).start()
     worker.wait_for_event(events[-1])
@@ -92,7 +92,7 @@ def test_http_outcomes(wine, programs, server, path, events, capture):
 @pytest.mark.parametrize('url, text', [
     (refused_url, b'The attempt to connect to the server failed.\r\n'),
     (lambda: 'http://pelkor-test.invalid/nic/update', b'The server name could not be resolved.\r\n'),
-])
+], ids=['refused', 'unresolved'])
 def test_network_failures_leave_their_text_in_the_capture_file(wine, programs, url, text):
     worker = Worker(wine, programs, url=url(), log=1).start()
     worker.wait_for_event(pf.EXCEPTION)

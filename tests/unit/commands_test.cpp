@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fake_scm.h"
+#include "row_name.h"
 #include "service/commands.h"
 #include "service/service.h"
 #include "service/service_control.h"
@@ -45,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentRow{{"-"}, Command::Dispatch},
                       ArgumentRow{{"--install"}, Command::Dispatch},
                       ArgumentRow{{"x", "-install"}, Command::Dispatch},
-                      ArgumentRow{{}, Command::Dispatch}));
+                      ArgumentRow{{}, Command::Dispatch}),
+    [](const auto& info) { return rows::Name(info.index, info.param.arguments); });
 
 class Commands : public ::testing::Test {
 protected:
@@ -121,21 +123,6 @@ TEST_F(Commands, InstallingAgainReportsTheFailureAndStillRewritesTheValues) {
     EXPECT_EQ(state.registry.at(kServiceKey).size(), 1u);
 }
 
-TEST_F(Commands, InstallStopsEarlyWithoutAPathOrTheManager) {
-    state.modulePathFails = true;
-    CaptureStdout();
-    EXPECT_EQ(Run({"-install"}), 0);
-    EXPECT_EQ(GetCapturedStdout(), "Unable to install Pelkor Service - 5\n");
-    EXPECT_TRUE(state.registry.empty());
-
-    fakescm::Reset();
-    state.managerFails = true;
-    CaptureStdout();
-    EXPECT_EQ(Run({"-install"}), 0);
-    EXPECT_EQ(GetCapturedStdout(), "OpenSCManager failed - 5\n");
-    EXPECT_TRUE(state.registry.empty());
-}
-
 TEST_F(Commands, InstallGoesOnWhenTheEventSourceKeyCannotBeMade) {
     state.failingKeys = {kEventSourceKey};
     CaptureStdout();
@@ -176,18 +163,35 @@ TEST_F(Commands, RemovingAStoppedServicePrintsOnlyTheRemoval) {
     EXPECT_EQ(GetCapturedStdout(), "Pelkor Service removed.\n");
 }
 
-TEST_F(Commands, RemoveReportsWhatFails) {
-    CaptureStdout();
-    Run({"-remove"});
-    EXPECT_EQ(GetCapturedStdout(), "OpenService failed - 1060\n");
-    EXPECT_EQ(state.openHandles, 0);
+struct FailureRow {
+    const char* name;
+    const char* command;
+    void (*script)();
+    const char* output;
+};
 
-    state.serviceExists = true;
-    state.deleteFails = true;
+class CommandFailure : public Commands, public ::testing::WithParamInterface<FailureRow> {};
+
+// Each failure says what failed, leaves no handle open and writes nothing.
+TEST_P(CommandFailure, SaysWhatFailed) {
+    GetParam().script();
     CaptureStdout();
-    Run({"-remove"});
-    EXPECT_EQ(GetCapturedStdout(), "DeleteService failed - 1072\n");
+    EXPECT_EQ(Run({GetParam().command}), 0);
+    EXPECT_EQ(GetCapturedStdout(), GetParam().output);
+    EXPECT_TRUE(state.registry.empty());
     EXPECT_EQ(state.openHandles, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CommandFailure,
+    ::testing::Values(
+        FailureRow{"InstallWithoutAPath", "-install", [] { state.modulePathFails = true; },
+                   "Unable to install Pelkor Service - 5\n"},
+        FailureRow{"InstallWithoutTheManager", "-install", [] { state.managerFails = true; },
+                   "OpenSCManager failed - 5\n"},
+        FailureRow{"RemoveOfAMissingService", "-remove", [] {}, "OpenService failed - 1060\n"},
+        FailureRow{"RemoveWhoseDeleteFails", "-remove", [] { state.serviceExists = state.deleteFails = true; },
+                   "DeleteService failed - 1072\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "split_path.h"
 #include "worker/settings.h"
 #include "worker/text.h"
+#include "worker/worker.h"
 
 namespace fake {
 
@@ -28,8 +29,11 @@ char kEventTag, kFileTag, kRootTag, kRequestTag;
 const Response* current = &state.response;
 
 void Reset() {
+    // A stop event left by a worker that never ran would outlive the test.
+    CloseWorkerStopEvent();
     state = State();
     current = &state.response;
+    ResetWorkerState();
     ComputeLocations();
 }
 

@@ -35,7 +35,6 @@ void Reset() {
     g_workerThread = nullptr;
     g_eventSignalled = false;
     fake::Reset();
-    ResetWorkerState();
 }
 
 }  // namespace fakescm

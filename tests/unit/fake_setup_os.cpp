@@ -9,7 +9,6 @@
 
 namespace fakesetup {
 State state;
-void Reset() { state = State(); }
 
 namespace {
 constexpr uint32_t kAlreadyExists = 183;
@@ -28,6 +27,12 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
 
 int g_holders;  // our own holds on the temporary package
 }  // namespace
+
+void Reset() {
+    state = State();
+    g_lastError = 0;
+    g_holders = 0;
+}
 }  // namespace fakesetup
 
 namespace setupos {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_setup_os.h"
+#include "row_name.h"
 #include "setup/setup.h"
 
 using fakesetup::state;
@@ -73,57 +74,6 @@ TEST_F(SetupModes, BuildFromASetupFileWithALongerPackageGivesTheSameBytes) {
     EXPECT_EQ(state.files.at("C:\\dl\\new.exe"), SetupFile(package));
 }
 
-TEST_F(SetupModes, BuildFailuresShowTheirMessageAndEndWithOne) {
-    EXPECT_EQ(Run({"/create"}), 1);
-    EXPECT_EQ(state.messages, Messages(kNoPackageGiven));
-
-    state.messages.clear();
-    EXPECT_EQ(Run({"/create", "missing.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kPackageNotFound));
-    EXPECT_EQ(state.files.size(), 1u);
-
-    // A folder passes the existence test, but cannot be read: the output,
-    // already filled with the stub, goes again.
-    state.messages.clear();
-    state.folders = {"D:\\pkgs"};
-    EXPECT_EQ(Run({"/create", "D:\\pkgs"}), 1);
-    EXPECT_EQ(state.messages, Messages(kPackageUnreadable));
-    EXPECT_EQ(state.files.count("C:\\dl\\pkgs.exe"), 0u);
-
-    // A package named like setup would overwrite the running file.
-    state.messages.clear();
-    state.files["setup.msi"] = "x";
-    EXPECT_EQ(Run({"/create", "setup.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
-    EXPECT_EQ(state.files.at(state.ownPath), stub);
-
-    // The running file cannot be read: no empty output is left.
-    state.messages.clear();
-    state.files["p.msi"] = "x";
-    state.unreadable = {state.ownPath};
-    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kStubUnreadable));
-    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
-    EXPECT_EQ(state.openFiles, 0);
-}
-
-TEST_F(SetupModes, BuildRemovesAnOutputItCouldNotFinish) {
-    state.files["p.msi"] = Bytes(100000, 5);
-    state.diskSpace = 70000;  // the stub fits, the package does not
-    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kOutputNotCreated));
-    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.files["p.msi"] = Bytes(100000, 5);
-    state.readFailsAt["p.msi"] = 32768;
-    EXPECT_EQ(Run({"/create", "p.msi"}), 1);
-    EXPECT_EQ(state.messages, Messages(kPackageUnreadable));
-    EXPECT_EQ(state.files.count("C:\\dl\\p.exe"), 0u);
-    EXPECT_EQ(state.openFiles, 0);
-}
-
 // ---- extract ----------------------------------------------------------------
 
 TEST_F(SetupModes, ExtractWritesTheCarriedPackageBesideTheSetupFile) {
@@ -139,29 +89,6 @@ TEST_F(SetupModes, ExtractFromABareProgramWritesAnEmptyPackage) {
     EXPECT_EQ(Run({"/EXTRACT"}), 0);
     EXPECT_EQ(state.files.at("C:\\dl\\setup.msi"), "");
     EXPECT_TRUE(state.messages.empty());
-}
-
-TEST_F(SetupModes, ExtractFailures) {
-    state.unwritable = {"C:\\dl\\setup.msi"};
-    EXPECT_EQ(Run({"/extract"}), 1);
-    EXPECT_EQ(state.messages, Messages(kExtractNotCreated));
-
-    // The running file cannot be read: no message, no empty output.
-    state.messages.clear();
-    state.unwritable.clear();
-    state.unreadable = {state.ownPath};
-    EXPECT_EQ(Run({"/extract"}), 1);
-    EXPECT_TRUE(state.messages.empty());
-    EXPECT_EQ(state.files.count("C:\\dl\\setup.msi"), 0u);
-
-    // A copy that fails half-way removes the output.
-    state.unreadable.clear();
-    state.files[state.ownPath] = SetupFile(Bytes(100000, 7));
-    state.diskSpace = 50000;
-    EXPECT_EQ(Run({"/extract"}), 1);
-    EXPECT_EQ(state.messages.back(), kExtractNotCreated);
-    EXPECT_EQ(state.files.count("C:\\dl\\setup.msi"), 0u);
-    EXPECT_EQ(state.openFiles, 0);
 }
 
 // ---- launch -----------------------------------------------------------------
@@ -198,48 +125,110 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"setup.exe /uninstall /qn", "msiexec /uninstall /qn \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\""},
         CommandRow{"setup.exe /qn TARGETDIR=C:/xdir",
                    "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn TARGETDIR=C:/xdir"},
-        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn PROP=\"A b\""}));
+        CommandRow{"setup.exe /qn PROP=\"A b\"", "msiexec /i \"C:\\TEMP\\setup-00001234-00000100\\setup.msi\" /qn PROP=\"A b\""}),
+    [](const auto& info) { return rows::Name(info.index, {info.param.commandLine}); });
 
-TEST_F(SetupModes, LaunchNeverReportsSuccessWhenTheInstallerDidNotRun) {
-    state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
-    EXPECT_EQ(Run({}), 1632);
+// ---- runs that fail --------------------------------------------------------
 
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    for (uint32_t i = 0; i < kFreshFolderTries; ++i) {  // every fresh name taken
-        char name[32];
-        std::snprintf(name, sizeof name, "C:\\TEMP\\setup-00001234-%08x", 0x100 + i);
-        state.folders.push_back(name);
+struct FailureRow {
+    const char* name;
+    std::vector<const char*> arguments;
+    void (*script)();
+    int exitCode;
+    const char* message;  // the one message box ("": none), nullptr when not checked
+    const char* gone = nullptr;   // a file that must not be left behind
+    bool installerAsked = false;  // the installer's command line was made
+    void (*check)() = nullptr;    // what else the row checks
+};
+
+// The own file of the fixture with a package behind it at the offset.
+void Carry(const std::string& package) {
+    std::string& own = state.files[state.ownPath];
+    own += std::string(kPackageOffset - own.size(), '\0') + package;
+}
+
+class FailedRun : public SetupModes, public ::testing::WithParamInterface<FailureRow> {};
+
+TEST_P(FailedRun, EndsWithItsCodeAndLeavesNothingBehind) {
+    const FailureRow& row = GetParam();
+    row.script();
+    EXPECT_EQ(Run(row.arguments), row.exitCode);
+    if (row.message) {
+        EXPECT_EQ(state.messages, *row.message ? Messages(row.message) : std::vector<std::string>{});
     }
-    EXPECT_EQ(Run({}), 1632);
-    EXPECT_EQ(state.folders.size(), kFreshFolderTries);
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.unreadable = {state.ownPath};
-    EXPECT_EQ(Run({}), 1619);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);  // no empty package left
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = SetupFile(Bytes(100000, 9));
-    state.diskSpace = 40000;
-    EXPECT_EQ(Run({}), 1632);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
-    EXPECT_TRUE(state.commandLine.empty());
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.processFails = true;
-    EXPECT_EQ(Run({}), 1601);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
-
-    fakesetup::Reset();
-    state.files[state.ownPath] = stub;
-    state.noExitCode = true;
-    EXPECT_EQ(Run({}), 1603);
-    EXPECT_EQ(state.files.count("C:\\TEMP\\setup-00001234-00000100\\setup.msi"), 0u);
+    if (row.gone) {
+        EXPECT_EQ(state.files.count(row.gone), 0u);
+    }
+    if (row.check) row.check();
+    EXPECT_EQ(state.commandLine.empty(), !row.installerAsked);
     EXPECT_EQ(state.openFiles, 0);
 }
+
+const char kOutput[] = "C:\\dl\\p.exe";
+const char kExtracted[] = "C:\\dl\\setup.msi";
+const char kTempPackage[] = "C:\\TEMP\\setup-00001234-00000100\\setup.msi";
+
+// Builds and extracts show their message, end with 1 and remove an output
+// they could not finish; launches that do not get the installer to run never
+// report success.
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FailedRun,
+    ::testing::Values(
+        FailureRow{"BuildWithoutAPackage", {"/create"}, [] {}, 1, kNoPackageGiven},
+        FailureRow{"BuildOfAMissingPackage", {"/create", "missing.msi"}, [] {}, 1, kPackageNotFound,
+                   nullptr, false, [] { EXPECT_EQ(state.files.size(), 1u); }},
+        // A folder passes the existence test, but cannot be read: the output,
+        // already filled with the stub, goes again.
+        FailureRow{"BuildOfAFolder", {"/create", "D:\\pkgs"}, [] { state.folders = {"D:\\pkgs"}; }, 1,
+                   kPackageUnreadable, "C:\\dl\\pkgs.exe"},
+        // A package named like setup would overwrite the running file.
+        FailureRow{"BuildOverTheRunningFile", {"/create", "setup.msi"}, [] { state.files["setup.msi"] = "x"; },
+                   1, kOutputNotCreated, nullptr, false,
+                   [] { EXPECT_EQ(state.files.at(state.ownPath), Bytes(45056, 1)); }},
+        // The running file cannot be read: no empty output is left.
+        FailureRow{"BuildOwnFileUnreadable", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = "x";
+            state.unreadable = {state.ownPath};
+        }, 1, kStubUnreadable, kOutput},
+        FailureRow{"BuildOutOfDiskSpace", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = Bytes(100000, 5);
+            state.diskSpace = 70000;  // the stub fits, the package does not
+        }, 1, kOutputNotCreated, kOutput},
+        FailureRow{"BuildPackageReadFails", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = Bytes(100000, 5);
+            state.readFailsAt["p.msi"] = 32768;
+        }, 1, kPackageUnreadable, kOutput},
+        FailureRow{"ExtractOutputUnwritable", {"/extract"}, [] { state.unwritable = {kExtracted}; }, 1,
+                   kExtractNotCreated},
+        // The running file cannot be read: no message, no empty output.
+        FailureRow{"ExtractOwnFileUnreadable", {"/extract"}, [] { state.unreadable = {state.ownPath}; }, 1,
+                   "", kExtracted},
+        FailureRow{"ExtractOutOfDiskSpace", {"/extract"}, [] {
+            Carry(Bytes(100000, 7));
+            state.diskSpace = 50000;
+        }, 1, kExtractNotCreated, kExtracted},
+        FailureRow{"LaunchTempPathTooLong", {}, [] {
+            state.tempFolder = "C:\\" + std::string(300, 't') + "\\";
+        }, 1632, nullptr},
+        FailureRow{"LaunchEveryFreshNameTaken", {}, [] {
+            for (uint32_t i = 0; i < kFreshFolderTries; ++i) {
+                char name[32];
+                std::snprintf(name, sizeof name, "C:\\TEMP\\setup-00001234-%08x", 0x100 + i);
+                state.folders.push_back(name);
+            }
+        }, 1632, nullptr, nullptr, false,
+                   [] { EXPECT_EQ(state.folders.size(), kFreshFolderTries); }},
+        FailureRow{"LaunchOwnFileUnreadable", {}, [] { state.unreadable = {state.ownPath}; }, 1619, nullptr,
+                   kTempPackage},  // no empty package left
+        FailureRow{"LaunchOutOfDiskSpace", {}, [] {
+            Carry(Bytes(100000, 9));
+            state.diskSpace = 40000;
+        }, 1632, nullptr, kTempPackage},
+        FailureRow{"LaunchInstallerNotStarted", {}, [] { state.processFails = true; }, 1601, nullptr,
+                   kTempPackage, true},
+        FailureRow{"LaunchInstallerExitCodeLost", {}, [] { state.noExitCode = true; }, 1603, nullptr,
+                   kTempPackage, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SetupModes, LaunchOfAFileWithoutAPackageStillRunsTheInstaller) {
     state.installerExit = 1620;  // the installer's own verdict on an empty package

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fake_setup_os.h"
+#include "row_name.h"
 #include "setup/setup.h"
 
 namespace {
@@ -30,7 +31,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "PROP=\"a b\" /L*v \"C:\\x y.log\""},
                       SkipRow{"setup.exe", ""},
                       SkipRow{"\"C:\\unterminated\\setup.exe /qn", ""},
-                      SkipRow{"", ""}));
+                      SkipRow{"", ""}),
+    [](const auto& info) { return rows::Name(info.index, {info.param.line}); });
 
 struct ModeRow {
     std::vector<std::string> arguments;
@@ -55,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeRow{{"/createx"}, Mode::Launch},
                       ModeRow{{"/qn", "/create"}, Mode::Launch},
                       ModeRow{{std::string(300, 'x')}, Mode::Launch},
-                      ModeRow{{}, Mode::Launch}));
+                      ModeRow{{}, Mode::Launch}),
+    [](const auto& info) { return rows::Name(info.index, info.param.arguments); });
 
 struct UninstallRow {
     const char* text;
@@ -79,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallRow{"/i C:/xdir/a.msi", false}, UninstallRow{"/x/qn", false},
                       UninstallRow{"/xy", false}, UninstallRow{"PROP=\"a /x b\"", false},
                       UninstallRow{"\\\"/x", false}, UninstallRow{"\"\"/x", true},
-                      UninstallRow{"/uninstallx", false}));
+                      UninstallRow{"/uninstallx", false}),
+    [](const auto& info) { return rows::Name(info.index, {info.param.text}); });
 
 TEST(JoinInto, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
     char out[8];

@@ -26,7 +26,6 @@ class UpdateCycle : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::Reset();
-        ResetWorkerState();
         fake::SetSetting("url", kUrl);
     }
     std::vector<uint32_t> EventIds() const {

@@ -2,7 +2,7 @@
 import pathlib
 import re
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 STATUS_LINE = re.compile(rb'^\d{4}/\d{2}/\d{2},\d{2}:\d{2}:\d{2} (.*)$')
 
 # Message IDs and their texts (code page 932 in the program).
