@@ -344,8 +344,6 @@ int RunWorker() {
     return 1;
 }
 
-void CloseWorkerStopEvent() { platform::CloseKernelHandle(g_workerStopEvent.exchange(nullptr)); }
-
 uint32_t WorkerThreadMain(void*) {
     // Built without exceptions and without allocation: nothing can leave
     // the thread routine.

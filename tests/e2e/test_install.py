@@ -120,6 +120,17 @@ def set_url(ini, url):
     ini.write_bytes(data.replace(b'\r\nurl=\r\n', b'\r\nurl=' + url.encode() + b'\r\n'))
 
 
+def ticks_then_updates(ini, server):
+    """The installed template sets no URL: the first tick says so in
+    lastlog; with a URL set in the installed file, the next tick updates."""
+    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.URL_NOT_SET],
+                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+    set_url(ini, server.url('/nic/update'))
+    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.FETCHED],
+                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
+    assert [path for path, _, _ in server.requests] == ['/nic/update']
+
+
 @pytest.mark.timeout(600)  # an installation, two ticks of the service and a removal
 def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, programs,
                                                                         install_exe, server):
@@ -136,14 +147,7 @@ def test_installs_and_starts_the_service_and_removal_takes_it_all_away(machine, 
     assert machine.value('EventMessageFile') == (1, MESSAGE_FILE + b'\0')  # REG_SZ
     assert machine.value('TypesSupported') == (4, b'\x05\0\0\0')  # REG_DWORD
 
-    # The template sets no URL: the first tick says so in lastlog.
-    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.URL_NOT_SET],
-                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
-    # With a URL in the installed file, the next tick updates it.
-    set_url(ini, server.url('/nic/update'))
-    assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.FETCHED],
-                              FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
-    assert [path for path, _, _ in server.requests] == ['/nic/update']
+    ticks_then_updates(ini, server)
 
     # The uninstall form puts setup's command text in front of the package,
     # and msiexec wants the package right behind /x: so /x comes last.
@@ -208,12 +212,7 @@ def test_on_64_bit_windows_it_runs_from_syswow64_and_its_events_read_from_64_bit
         assert machine.start_text() == (program, START_TEXT)
 
         ini = box.unix_path(WOW64_FOLDER + '\\pelkor.ini')
-        assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.URL_NOT_SET],
-                                  FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
-        set_url(ini, server.url('/nic/update'))
-        assert winebox.wait_until(lambda: pf.lastlog_text(ini) == pf.TEXTS[pf.FETCHED],
-                                  FIRST_TICK_S + 25), pf.lastlog_bytes(ini)
-        assert [path for path, _, _ in server.requests] == ['/nic/update']
+        ticks_then_updates(ini, server)
 
         assert machine.setup(install_exe, '/qn', '/x') == 0
         assert machine.service() is None and machine.state() is None
