@@ -37,7 +37,7 @@ def measure(template, work, programs, server, size, okbody):
         process = box.popen(['C:\\pelkor\\pelkor.exe'], stderr)
         done = winebox.wait_until(
             lambda: {pf.FETCHED, pf.NOT_SUCCESS} & {i for _, i in winebox.reported_events(
-                stderr.read_text(errors='replace'))], 300)
+                stderr.read_text(errors='replace'))}, 300)
         if not done:
             raise RuntimeError(f'no capture of {size} bytes within 300 s')
         peak = peak_kib(process.pid)
