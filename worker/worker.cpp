@@ -1,5 +1,6 @@
 // The worker loop and the update cycle: one HTTP GET of the configured URL
-// when it is due, its outcome recorded and, on request, its body captured.
+// when it is due (after a check of the address, when a check URL is set),
+// its outcome recorded and, on request, its body captured.
 #include "worker/worker.h"
 
 #include <atomic>
@@ -192,8 +193,6 @@ bool RunRequest() {
     }
     handles.ReleaseResponse();
     capture.Close();
-    // A refusal (any status but 200) has been recorded; its page is in the
-    // capture file, and it is no success.
     if (!ok) return false;
     if (g_okBody[0] && !expected.found) {
         RecordEvent(MSG_NOT_A_SUCCESS);
