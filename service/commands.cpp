@@ -20,7 +20,8 @@ constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kManagerConnect = 0x1;
 constexpr uint32_t kManagerCreateService = 0x2;
 constexpr uint32_t kServiceAccessForRemove = 0x10000 | 0x20 | 0x4;  // DELETE, STOP, QUERY_STATUS
-constexpr size_t kConsoleLineSize = 256;
+// The longest console line: a setting of -once, "checkurl=" and a URL.
+constexpr size_t kConsoleLineSize = kUrlBufferSize + 16;
 
 // format with "%s" and "%d" only, cut to the buffer.
 void FormatTextV(char* buffer, size_t size, const char* format, va_list arguments) {
@@ -56,16 +57,6 @@ void Print(const char* format, ...) {
     va_end(arguments);
     std::fputs(line, stdout);
     std::fflush(stdout);
-}
-
-bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return *a == *b;
 }
 
 // REG_SZ with its terminating NUL counted, so that readers that do not add
@@ -182,37 +173,24 @@ void RemoveService() {
     }
 }
 
-namespace {
-// Whole lines of any length, unformatted: a URL does not fit a console line.
-void PrintLine(const char* key, const char* value) {
-    if (key) {
-        std::fputs(key, stdout);
-        std::fputs("=", stdout);
-    }
-    std::fputs(value, stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-}
-void PrintStatusLine(const char* line) { PrintLine(nullptr, line); }
-}  // namespace
-
 int RunOnce() {
     ResetWorkerState();
     ComputeLocations();
     ReadSettings();
     const SettingNumbers& n = g_settingNumbers;
-    PrintLine("url", g_currentUrl);
+    // One setting a call: each fits a console line whole.
+    Print("url=%s\n", g_currentUrl);
     Print("interval=%d\nlog=%d\ntimeout=%d\n", n.interval, n.log, n.timeout);
-    PrintLine("okbody", g_okBody);
+    Print("okbody=%s\n", g_okBody);
     Print("retry=%d\n", n.retry);
-    PrintLine("checkurl", g_checkUrl);
+    Print("checkurl=%s\n", g_checkUrl);
     Print("force=%d\n", n.force);
-    PrintLine("agent", g_agent);
-    PrintLine("user", g_user);
-    PrintLine("password", g_password[0] ? "***" : "");
-    PrintLine("proxy", g_proxy);
+    Print("agent=%s\n", g_agent);
+    Print("user=%s\n", g_user);
+    Print("password=%s\n", g_password[0] ? "***" : "");
+    Print("proxy=%s\n", g_proxy);
     // From here on, every status line the update records is shown too.
-    g_statusLineEcho = PrintStatusLine;
+    g_statusLineEcho = [](const char* line) { Print("%s\n", line); };
     bool updated = false;
     if (UrlIsSet()) {
         updated = RunUpdateNow();

@@ -39,3 +39,14 @@ inline size_t AppendDecimal(char* buffer, size_t size, int value, int minDigits)
     if (value < 0) *--p = '-';
     return AppendCut(buffer, size, p);
 }
+
+// Whole texts equal but for the case of ASCII letters.
+inline bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return *a == *b;
+}

@@ -10,6 +10,7 @@
 #include "worker/platform.h"
 #include "worker/provider_rules.h"
 #include "worker/settings.h"
+#include "worker/text.h"
 
 namespace {
 
@@ -32,15 +33,6 @@ char g_lastUpdateUrl[kUrlBufferSize];
 // "Authorization: Basic " and the Base64 of 255 + 1 + 255 bytes, CR LF, NUL.
 constexpr size_t kAuthorizationSize = 21 + (kShortSettingSize * 2 + 1) / 3 * 4 + 3;
 
-bool IsDirect(const char* proxy) {
-    const char kDirect[] = "direct";
-    for (size_t i = 0; i < sizeof kDirect; ++i) {
-        char c = proxy[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kDirect[i]) return false;
-    }
-    return true;
-}
 
 // The capture file of one request. Capture can be switched off for the rest
 // of the request when the file cannot be opened or written.
@@ -117,7 +109,10 @@ void HandleInternetFailure(uint32_t error, Capture& capture) {
 // the settings.
 platform::Handle OpenRoot(uint32_t* error) {
     platform::ProxyMode mode = platform::ProxyMode::Preconfigured;
-    if (g_proxy[0]) mode = IsDirect(g_proxy) ? platform::ProxyMode::Direct : platform::ProxyMode::Named;
+    if (g_proxy[0]) {
+        mode = EqualsIgnoringAsciiCase(g_proxy, "direct") ? platform::ProxyMode::Direct
+                                                          : platform::ProxyMode::Named;
+    }
     platform::Handle root = platform::InternetRoot(g_agent[0] ? g_agent : nullptr, mode, g_proxy, error);
     if (!root) return nullptr;
     for (uint32_t option : kTimeoutOptions) {
