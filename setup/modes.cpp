@@ -2,8 +2,8 @@
 // run the system installer on it.
 #include <string.h>
 
-#include "setup.h"
-#include "setup_os.h"
+#include "setup/setup.h"
+#include "setup/setup_os.h"
 
 namespace {
 
@@ -17,31 +17,23 @@ const char kExtractNotCreated[] = "msiファイルの作成に失敗しました
 
 struct OwnPath {
     char full[kPathSize];
-    char drive[3], directory[256], name[256], extension[256];
+    char folder[kPathSize], name[kPathSize];
     bool Read() {
-        if (setupos::ModulePath(full, sizeof full) == 0) return false;
-        setupos::SplitPath(full, drive, directory, name, extension);
-        return true;
+        return setupos::ModulePath(full, sizeof full) != 0 && SplitPath(full, folder, name);
     }
 };
 
-// The copy buffer of one run, freed on every path.
-struct CopyBuffer {
-    void* data = setupos::AllocateBuffer(kCopyBufferSize);
-    ~CopyBuffer() { setupos::FreeBuffer(data); }
+// A block of memory of one run (the copy buffer, the installer's command
+// line), freed on every path.
+struct Buffer {
+    void* data;
+    explicit Buffer(uint32_t size) : data(setupos::AllocateBuffer(size)) {}
+    ~Buffer() { setupos::FreeBuffer(data); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
 };
 
-// A file opened only for reading, closed when the holder goes: closing it
-// cannot lose anything, so its result is not needed.
-struct ReadHandle {
-    setupos::File file;
-    explicit ReadHandle(setupos::File opened) : file(opened) {}
-    ~ReadHandle() {
-        if (file) setupos::CloseFile(file);
-    }
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
-};
+using setupos::FileHandle;
 
 // The launch mode's folder of its own in the temporary folder, made new so
 // that nothing planted beforehand is ever written through or deleted; the
@@ -89,10 +81,27 @@ CopyResult CopyRest(setupos::File source, setupos::File destination, void* buffe
     }
 }
 
+// Opens the output and empties it, but only once it is known to be neither
+// the file it is made from nor the running file (other, when given). Either
+// may reach the output by another name (an 8.3 name, a hard link, a
+// junction, a subst or mapped drive), so the files are compared, not their
+// names. A refused output keeps every byte; one made new for nothing goes.
+FileHandle OpenOutput(const char* path, const char* source, const char* other) {
+    bool existed = false;
+    FileHandle output(setupos::OpenOrCreateForWriting(path, &existed));
+    if (output && (setupos::MayBeSameFile(output.Get(), source) ||
+                   (other && setupos::MayBeSameFile(output.Get(), other)) ||
+                   !setupos::CutHere(output.Get()))) {
+        output.Reset();
+        if (!existed) setupos::DeleteNamedFile(path);
+    }
+    return output;
+}
+
 // Closes the output, and on failure deletes it: a setup file or package
 // cut short is worse than none.
-bool FinishOutput(setupos::File output, const char* path, bool complete) {
-    if (!setupos::CloseFile(output)) complete = false;
+bool FinishOutput(FileHandle& output, const char* path, bool complete) {
+    if (!output.Close()) complete = false;
     if (!complete) setupos::DeleteNamedFile(path);
     return complete;
 }
@@ -106,40 +115,35 @@ int Fail(const char* message) {
 
 int BuildSetupFile(int argc, char** argv) {
     if (argc < 3) return Fail(kNoPackageGiven);
-    const char* package = argv[2];
-    if (!setupos::Exists(package)) return Fail(kPackageNotFound);
+    const char* packagePath = argv[2];
+    if (!setupos::Exists(packagePath)) return Fail(kPackageNotFound);
     OwnPath own;
     if (!own.Read()) return Fail(kStubUnreadable);
 
-    char drive[3], directory[256], name[256], extension[256];
-    setupos::SplitPath(package, drive, directory, name, extension);
-    char outputPath[kPathSize];
-    if (!JoinInto(outputPath, sizeof outputPath, own.drive, own.directory, name, ".exe")) {
+    char name[kPathSize], outputPath[kPathSize];
+    if (!SplitPath(packagePath, nullptr, name) ||
+        !JoinInto(outputPath, sizeof outputPath, own.folder, name, ".exe")) {
         return Fail(kOutputNotCreated);
     }
-    // Opening the output empties it: when it is the package itself (say
-    // X.exe given from setup's own folder), the package would be lost.
-    char fullPackage[kPathSize], fullOutput[kPathSize];
-    if (setupos::FullPath(package, fullPackage, sizeof fullPackage) == 0 ||
-        setupos::FullPath(outputPath, fullOutput, sizeof fullOutput) == 0 ||
-        NamesSameFile(fullPackage, fullOutput)) {
-        return Fail(kOutputNotCreated);
-    }
-
-    CopyBuffer buffer;
+    Buffer buffer(kCopyBufferSize);
     if (!buffer.data) return Fail(kOutputNotCreated);
-    setupos::File output = setupos::OpenForWriting(outputPath);
+    // Held from before the output is opened: when the output is the package
+    // by another name, it cannot be opened for writing then, and nothing
+    // changes the package until it is copied. One that cannot be held is
+    // reported where it is read, after the stub.
+    FileHandle package(setupos::HoldForReading(packagePath));
+    FileHandle output = OpenOutput(outputPath, packagePath, own.full);
     if (!output) return Fail(kOutputNotCreated);
 
     // The stub: the whole running file, a package it carries included.
     CopyResult stub;
     {
-        ReadHandle self(setupos::OpenForReading(own.full));
-        if (!self.file) {
+        FileHandle self(setupos::OpenForReading(own.full));
+        if (!self) {
             FinishOutput(output, outputPath, false);
             return Fail(kStubUnreadable);
         }
-        stub = CopyRest(self.file, output, buffer.data);
+        stub = CopyRest(self.Get(), output.Get(), buffer.data);
     }
     if (stub != CopyResult::Done) {
         FinishOutput(output, outputPath, false);
@@ -149,13 +153,12 @@ int BuildSetupFile(int argc, char** argv) {
     // The package from the offset on; the gap behind a shorter stub reads
     // as zeros. Cutting at the package's end drops the tail of a longer
     // package that the stub may have carried.
-    ReadHandle source(setupos::OpenForReading(package));
-    if (!source.file || !setupos::SeekTo(output, kPackageOffset)) {
+    if (!package || !setupos::SeekTo(output.Get(), kPackageOffset)) {
         FinishOutput(output, outputPath, false);
-        return Fail(source.file ? kOutputNotCreated : kPackageUnreadable);
+        return Fail(package ? kOutputNotCreated : kPackageUnreadable);
     }
-    const CopyResult copied = CopyRest(source.file, output, buffer.data, kPackageOffset);
-    const bool cut = copied == CopyResult::Done && setupos::CutHere(output);
+    const CopyResult copied = CopyRest(package.Get(), output.Get(), buffer.data, kPackageOffset);
+    const bool cut = copied == CopyResult::Done && setupos::CutHere(output.Get());
     if (!FinishOutput(output, outputPath, cut)) {
         return Fail(copied == CopyResult::ReadFailed ? kPackageUnreadable : kOutputNotCreated);
     }
@@ -166,23 +169,23 @@ int ExtractPackage() {
     OwnPath own;
     if (!own.Read()) return Fail(kExtractNotCreated);
     char outputPath[kPathSize];
-    if (!JoinInto(outputPath, sizeof outputPath, own.drive, own.directory, own.name, ".msi")) {
+    if (!JoinInto(outputPath, sizeof outputPath, own.folder, own.name, ".msi")) {
         return Fail(kExtractNotCreated);
     }
-    CopyBuffer buffer;
+    Buffer buffer(kCopyBufferSize);
     if (!buffer.data) return Fail(kExtractNotCreated);
-    setupos::File output = setupos::OpenForWriting(outputPath);
+    FileHandle output = OpenOutput(outputPath, own.full, nullptr);
     if (!output) return Fail(kExtractNotCreated);
 
-    ReadHandle self(setupos::OpenForReading(own.full));
-    if (!self.file) {
+    FileHandle self(setupos::OpenForReading(own.full));
+    if (!self) {
         FinishOutput(output, outputPath, false);  // nothing is shown
         return kExitModeFailed;
     }
     // A file shorter than the offset carries an empty package: the seek
     // lands past its end and the first read finds nothing.
-    const bool copied = setupos::SeekTo(self.file, kPackageOffset) &&
-                        CopyRest(self.file, output, buffer.data) == CopyResult::Done;
+    const bool copied = setupos::SeekTo(self.Get(), kPackageOffset) &&
+                        CopyRest(self.Get(), output.Get(), buffer.data) == CopyResult::Done;
     if (!FinishOutput(output, outputPath, copied)) return Fail(kExtractNotCreated);
     return 0;
 }
@@ -191,7 +194,7 @@ uint32_t LaunchInstaller(const char* commandText) {
     OwnPath own;
     char temp[kPathSize];
     if (setupos::TempFolder(temp, sizeof temp) == 0 || !own.Read()) return kExitTempUnwritable;
-    CopyBuffer buffer;
+    Buffer buffer(kCopyBufferSize);
     if (!buffer.data) return kExitTempUnwritable;
 
     // Destroyed in reverse order: the hold is closed before the package
@@ -199,50 +202,49 @@ uint32_t LaunchInstaller(const char* commandText) {
     FreshFolder fresh;
     if (!fresh.Make(temp, own.name)) return kExitTempUnwritable;
     const char* packagePath = fresh.package;
-    setupos::File package = setupos::CreateNewForWriting(packagePath);
-    if (!package) return kExitTempUnwritable;
     CopyResult copied = CopyResult::ReadFailed;
     {
-        ReadHandle self(setupos::OpenForReading(own.full));
-        if (self.file && setupos::SeekTo(self.file, kPackageOffset)) {
-            copied = CopyRest(self.file, package, buffer.data);
+        FileHandle package(setupos::CreateNewForWriting(packagePath));
+        if (!package) return kExitTempUnwritable;
+        FileHandle self(setupos::OpenForReading(own.full));
+        if (self && setupos::SeekTo(self.Get(), kPackageOffset)) {
+            copied = CopyRest(self.Get(), package.Get(), buffer.data);
         }
+        if (!package.Close() && copied == CopyResult::Done) copied = CopyResult::WriteFailed;
     }
-    if (!setupos::CloseFile(package) && copied == CopyResult::Done) copied = CopyResult::WriteFailed;
     if (copied != CopyResult::Done) {
         return copied == CopyResult::ReadFailed ? kExitPackageUnreadable : kExitTempUnwritable;
     }
     // Held until the installer has ended, so that nothing can replace the
     // package while the installer reads it.
-    ReadHandle hold(setupos::HoldForReading(packagePath));
-    if (!hold.file) return kExitTempUnwritable;
+    FileHandle hold(setupos::HoldForReading(packagePath));
+    if (!hold) return kExitTempUnwritable;
 
     // The system installer by its full path, never a msiexec.exe planted in
     // setup's own folder; the command line itself stays "msiexec ...".
     char system[kPathSize], installer[kPathSize];
-    uint32_t exitCode = kExitInstallerNotRun;
     const size_t commandSize = strlen(packagePath) + strlen(commandText) + 32;
-    char* command = static_cast<char*>(setupos::AllocateBuffer(static_cast<uint32_t>(commandSize)));
-    if (command && setupos::SystemFolder(system, sizeof system) != 0 &&
-        JoinInto(installer, sizeof installer, system, "\\msiexec.exe")) {
-        if (WantsUninstall(commandText)) {
-            JoinInto(command, commandSize, "msiexec ", commandText, " \"", packagePath, "\"");
-        } else {
-            JoinInto(command, commandSize, "msiexec /i \"", packagePath, "\" ", commandText);
-        }
-        switch (setupos::RunAndWait(installer, command, &exitCode)) {
-            case setupos::RunResult::Exited:
-                break;
-            case setupos::RunResult::NotStarted:
-                exitCode = kExitInstallerNotRun;
-                break;
-            case setupos::RunResult::NoExitCode:
-                exitCode = kExitNoInstallerCode;
-                break;
-        }
+    Buffer command(static_cast<uint32_t>(commandSize));
+    char* text = static_cast<char*>(command.data);
+    if (!text || setupos::SystemFolder(system, sizeof system) == 0 ||
+        !JoinInto(installer, sizeof installer, system, "\\msiexec.exe")) {
+        return kExitInstallerNotRun;
     }
-    setupos::FreeBuffer(command);
-    return exitCode;
+    if (WantsUninstall(commandText)) {
+        JoinInto(text, commandSize, "msiexec ", commandText, " \"", packagePath, "\"");
+    } else {
+        JoinInto(text, commandSize, "msiexec /i \"", packagePath, "\" ", commandText);
+    }
+    uint32_t exitCode = kExitInstallerNotRun;
+    switch (setupos::RunAndWait(installer, text, &exitCode)) {
+        case setupos::RunResult::Exited:
+            return exitCode;
+        case setupos::RunResult::NotStarted:
+            return kExitInstallerNotRun;
+        case setupos::RunResult::NoExitCode:
+            break;
+    }
+    return kExitNoInstallerCode;
 }
 
 int RunSetup(int argc, char** argv, const char* commandLine) {

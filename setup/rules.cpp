@@ -1,12 +1,14 @@
-// The pure rules of setup: how the command line is read and which mode and
-// which installer command it asks for.
+// The pure rules of setup: how the command line is read, which mode and
+// which installer command it asks for, and how a path splits.
 #include <string.h>
 
-#include "setup.h"
-#include "setup_os.h"
+#include "setup/setup.h"
+#include "setup/setup_os.h"
 
 namespace {
 
+// b is ASCII: an argument holding any byte of a double-byte character never
+// matches it, so folding byte by byte cannot make a trail byte match.
 bool EqualsIgnoringAsciiCase(const char* a, size_t length, const char* b) {
     if (strlen(b) != length) return false;
     for (size_t i = 0; i < length; ++i) {
@@ -18,20 +20,30 @@ bool EqualsIgnoringAsciiCase(const char* a, size_t length, const char* b) {
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// Where the character at p ends: two bytes for a lead byte, but never past
+// the end of the text.
+const char* NextCharacter(const char* p) { return p + (IsLeadByte(*p) && p[1] ? 2 : 1); }
 
 }  // namespace
 
+bool IsLeadByte(char c) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 const char* SkipProgramName(const char* commandLine) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
+    const char* p = commandLine;
     if (*p == '"') {
         ++p;
-        while (*p && *p != '"') ++p;
+        while (*p && *p != '"') p = NextCharacter(p);
         if (*p == '"') ++p;
     } else {
-        while (*p > ' ') ++p;
+        while (!IsSpaceOrControl(*p)) ++p;
     }
-    while (*p && *p <= ' ') ++p;
-    return reinterpret_cast<const char*>(p);
+    while (*p && IsSpaceOrControl(*p)) ++p;
+    return p;
 }
 
 Mode SelectMode(int argc, char** argv) {
@@ -47,9 +59,10 @@ Mode SelectMode(int argc, char** argv) {
 bool WantsUninstall(const char* text) {
     // Split as the C runtime splits a command line: blanks separate
     // arguments outside quotes; 2n backslashes before a quote give n and the
-    // quote counts, 2n+1 give n and a literal quote. Only the argument's
-    // text is compared, so it is built up in a small buffer; anything
-    // longer than the longest switch cannot match.
+    // quote counts, 2n+1 give n and a literal quote; a double-byte character
+    // is taken whole, so its trail byte (0x5C in ソ, 表, 能 ...) is never a
+    // backslash. Only the argument's text is compared, so it is built up in
+    // a small buffer; anything longer than the longest switch cannot match.
     const char* p = text;
     for (;;) {
         while (IsBlank(*p)) ++p;
@@ -83,6 +96,7 @@ bool WantsUninstall(const char* text) {
                 }
                 ++p;
             } else {
+                if (IsLeadByte(*p) && p[1]) append(*p++);
                 append(*p++);
             }
         }
@@ -107,28 +121,33 @@ bool JoinInto(char* out, size_t size, const char* a, const char* b, const char* 
     return true;
 }
 
-bool NamesSameFile(const char* a, const char* b) {
-    // Only ASCII letters are folded. A double-byte character (code page 932)
-    // is compared byte for byte, its trail byte included, since a trail byte
-    // may look like an ASCII letter; so two names that differ only in the
-    // case of a full-width letter count as different files here.
-    const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
-    const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
-    for (;;) {
-        if ((*x >= 0x81 && *x <= 0x9F) || (*x >= 0xE0 && *x <= 0xFC)) {
-            if (*x != *y) return false;
-            ++x, ++y;
-            if (*x != *y) return false;
-            if (!*x) return true;
-        } else {
-            unsigned char p = *x, q = *y;
-            if (p >= 'A' && p <= 'Z') p = static_cast<unsigned char>(p - 'A' + 'a');
-            if (q >= 'A' && q <= 'Z') q = static_cast<unsigned char>(q - 'A' + 'a');
-            if (p != q) return false;
-            if (!p) return true;
+bool SplitPath(const char* path, char* folder, char* name) {
+    const char* start = path[0] && path[1] == ':' ? path + 2 : path;  // of the name
+    const char* dot = nullptr;
+    const char* end = start;
+    for (; *end; end = NextCharacter(end)) {
+        if (*end == '\\' || *end == '/') {
+            start = end + 1;
+            dot = nullptr;
+        } else if (*end == '.') {
+            dot = end;
         }
-        ++x, ++y;
     }
+    if (dot) end = dot;
+    const size_t folderLength = static_cast<size_t>(start - path);
+    const size_t nameLength = static_cast<size_t>(end - start);
+    if ((folder && folderLength >= kPathSize) || nameLength >= kPathSize) {
+        if (folder) folder[0] = '\0';
+        name[0] = '\0';
+        return false;
+    }
+    if (folder) {
+        memcpy(folder, path, folderLength);
+        folder[folderLength] = '\0';
+    }
+    memcpy(name, start, nameLength);
+    name[nameLength] = '\0';
+    return true;
 }
 
 namespace {

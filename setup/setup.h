@@ -29,17 +29,24 @@ enum class Mode { Build, Extract, Launch };
 
 // ---- rules (setup/rules.cpp) -----------------------------------------------
 
+// Code page 932 (Japanese): a lead byte and the byte behind it are one
+// character, whatever that byte is; never a backslash, a quote or a dot.
+bool IsLeadByte(char c);
 // The command text: the process command line behind the program name,
 // unchanged (what a Windows program's entry point gets as its command line).
 const char* SkipProgramName(const char* commandLine);
 // Argument 1, folded to lower case, selects /create or /extract.
 Mode SelectMode(int argc, char** argv);
-// True when a whole argument of the command text, split as the platform
-// splits a command line, is /x or /uninstall in any ASCII letter case.
+// True when a whole argument of the command text, split as the C runtime of
+// a Japanese system splits a command line, is /x or /uninstall in any ASCII
+// letter case.
 bool WantsUninstall(const char* commandText);
-// True when two full paths, as the platform resolves them, name the same
-// file: compared without regard to ASCII letter case.
-bool NamesSameFile(const char* a, const char* b);
+// The folder of path (drive and directory, up to and with the last
+// backslash or slash) and its name (from there up to the last dot), as
+// _splitpath finds them on a Japanese system; folder may be null. False,
+// both empty, when one asked for does not fit a kPathSize buffer: nothing
+// is cut (a cut could end inside a double-byte character).
+bool SplitPath(const char* path, char* folder, char* name);
 // The launch mode's folder, temporary folder + "setup-<process>-<serial>" in
 // hexadecimal, and its package, folder + backslash + base name + ".msi"; false
 // (both empty) when either does not fit a kPathSize buffer.

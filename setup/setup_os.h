@@ -4,12 +4,15 @@
 
 #include <stdint.h>
 
+#include "common/unique_handle.h"
+
 namespace setupos {
 
 using File = void*;
 
-// Create the file or empty it; write access; nobody else may open it.
-File OpenForWriting(const char* path);
+// Opens the file, or creates it when it is missing (*existed tells which),
+// without emptying it; write access; nobody else may open it meanwhile.
+File OpenOrCreateForWriting(const char* path, bool* existed);
 // The file must not exist yet (a link planted in its place is not
 // followed); write access; nobody else may open it.
 File CreateNewForWriting(const char* path);
@@ -25,6 +28,13 @@ bool WriteBlock(File file, const void* data, uint32_t size);
 // Cuts the file at the current position.
 bool CutHere(File file);
 bool CloseFile(File file);
+// An open file, closed once when its holder goes.
+using FileHandle = UniqueHandle<File, CloseFile>;
+// false only when path (a folder, a file that is locked or cannot be read
+// included) is known to be another file than the open file: the volume and
+// the file number tell, whatever the spelling of either name; true when
+// they are the same or when it cannot be told.
+bool MayBeSameFile(File file, const char* path);
 bool DeleteNamedFile(const char* path);
 // A directory search finds something at path (a folder or a matching
 // pattern included).
@@ -43,15 +53,10 @@ void ShowMessage(const char* text);  // modal, one OK button
 uint32_t ModulePath(char* buffer, uint32_t size);
 uint32_t TempFolder(char* buffer, uint32_t size);
 uint32_t SystemFolder(char* buffer, uint32_t size);
-// The full path as the platform resolves path (GetFullPathNameA), 0 on
-// failure or when it does not fit.
-uint32_t FullPath(const char* path, char* buffer, uint32_t size);
 // The running process's id and the millisecond tick count: the seed of a
 // name no other setup uses at the same time.
 uint32_t ProcessNumber();
 uint32_t Ticks();
-// _splitpath into buffers of 3, 256, 256 and 256 bytes.
-void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension);
 // _mbslwr and _mbscmp: multibyte-aware lower case and comparison.
 void LowerCase(char* text);
 int Compare(const char* a, const char* b);

@@ -2,9 +2,9 @@
 // It starts without the compiler's C runtime start-up: msvcrt initialises
 // itself when it loads, and the start-up code would cost more bytes than
 // the whole program has room for in front of the package offset.
-#include "win32.h"
+#include "setup/win32/win32.h"
 
-#include "../setup.h"
+#include "setup/setup.h"
 
 extern "C" {
 

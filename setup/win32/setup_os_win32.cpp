@@ -1,22 +1,34 @@
 // setup's operations on Windows: files and folders, the message box, paths
 // and the installer process, all ANSI, on KnownDLLs alone.
-#include "win32.h"
+#include "setup/win32/win32.h"
 
 #include <mbstring.h>
 #include <stdlib.h>
 
-#include "../setup_os.h"
+#include "common/unique_handle.h"
+#include "setup/setup_os.h"
 
 namespace setupos {
 
 namespace {
-File FromHandle(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+// The holders' closers: plain functions of ours, not the DLL imports.
+bool CloseKernelHandle(HANDLE handle) { return CloseHandle(handle) != FALSE; }
+bool CloseSearch(HANDLE search) { return FindClose(search) != FALSE; }
+using KernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
+using SearchHandle = UniqueHandle<HANDLE, CloseSearch>;
+
+// The holders' "none" is null; file and search calls fail with
+// INVALID_HANDLE_VALUE.
+HANDLE FromHandle(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
 const char kCaption[] = "setup";
 }  // namespace
 
-File OpenForWriting(const char* path) {
-    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+File OpenOrCreateForWriting(const char* path, bool* existed) {
+    // Reading the attributes too: MayBeSameFile asks for the file's number.
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    *existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    return FromHandle(file);
 }
 
 File CreateNewForWriting(const char* path) {
@@ -52,15 +64,28 @@ bool WriteBlock(File file, const void* data, uint32_t size) {
 }
 
 bool CutHere(File file) { return SetEndOfFile(file) != FALSE; }
-bool CloseFile(File file) { return CloseHandle(file) != FALSE; }
+bool CloseFile(File file) { return CloseKernelHandle(file); }
+
+bool MayBeSameFile(File file, const char* path) {
+    // Opened for its attributes alone: no sharing mode stands in the way,
+    // no read right is needed, and a folder opens too.
+    const KernelHandle other(FromHandle(CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+    BY_HANDLE_FILE_INFORMATION a, b;
+    if (!other || !GetFileInformationByHandle(file, &a) ||
+        !GetFileInformationByHandle(other.Get(), &b)) {
+        return true;
+    }
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 bool DeleteNamedFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
 bool Exists(const char* path) {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
-    return true;
+    return static_cast<bool>(SearchHandle(FromHandle(FindFirstFileA(path, &found))));
 }
 
 uint32_t LastError() { return GetLastError(); }
@@ -95,13 +120,13 @@ bool MakePrivateFolder(const char* path) {
         ACL acl;
         BYTE bytes[256];
     } list;
-    HANDLE process = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) return false;
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+    const KernelHandle tokenHandle(opened);
     DWORD size = 0;
-    const BOOL read = GetTokenInformation(process, TokenUser, &token, sizeof token, &size);
-    CloseHandle(process);
     SECURITY_DESCRIPTOR descriptor;
-    if (!read || !InitializeAcl(&list.acl, sizeof list, ACL_REVISION) ||
+    if (!GetTokenInformation(tokenHandle.Get(), TokenUser, &token, sizeof token, &size) ||
+        !InitializeAcl(&list.acl, sizeof list, ACL_REVISION) ||
         !Allow(&list.acl, token.user.User.Sid) || !Allow(&list.acl, &kLocalSystem) ||
         !Allow(&list.acl, &kAdministrators) ||
         !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
@@ -132,17 +157,8 @@ uint32_t SystemFolder(char* buffer, uint32_t size) {
     return length < size ? length : 0;
 }
 
-uint32_t FullPath(const char* path, char* buffer, uint32_t size) {
-    const DWORD length = GetFullPathNameA(path, size, buffer, nullptr);
-    return length < size ? length : 0;
-}
-
 uint32_t ProcessNumber() { return GetCurrentProcessId(); }
 uint32_t Ticks() { return GetTickCount(); }
-
-void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
-    _splitpath(path, drive, directory, name, extension);
-}
 
 void LowerCase(char* text) { _mbslwr(reinterpret_cast<unsigned char*>(text)); }
 
@@ -160,21 +176,19 @@ RunResult RunAndWait(const char* application, char* commandLine, uint32_t* exitC
     startup.cb = sizeof startup;  // 68
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION process;
+    PROCESS_INFORMATION started;
     if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE,
                         CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &process)) {
+                        &startup, &started)) {
         return RunResult::NotStarted;
     }
-    HANDLE query = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process.dwProcessId);
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
-    if (!query) return RunResult::NoExitCode;
+    KernelHandle process(started.hProcess);
+    const KernelHandle thread(started.hThread);
+    const KernelHandle query(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, started.dwProcessId));
+    WaitForSingleObject(process.Get(), INFINITE);
+    process.Reset();
     DWORD code = 0;
-    const BOOL read = GetExitCodeProcess(query, &code);
-    CloseHandle(query);
-    if (!read) return RunResult::NoExitCode;
+    if (!query || !GetExitCodeProcess(query.Get(), &code)) return RunResult::NoExitCode;
     *exitCode = code;
     return RunResult::Exited;
 }

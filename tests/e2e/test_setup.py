@@ -117,6 +117,26 @@ def test_create_never_overwrites_the_package_it_was_given(setup, given):
     assert setup.file('mypkg.exe') == pattern(5000, 5)
 
 
+@pytest.mark.parametrize('spelling', ['short_folder_name', 'hard_link'])
+def test_create_knows_the_package_by_any_of_its_names(setup, spelling):
+    # setup in a folder with a long name, whose 8.3 name Wine makes up.
+    folder = setup.dir / 'Setup Files'
+    folder.mkdir()
+    shutil.copy(setup.dir / 'setup.exe', folder / 'setup.exe')
+    (folder / 'mypkg.exe').write_bytes(pattern(5000, 5))
+    if spelling == 'short_folder_name':
+        listing = setup.box.run(['cmd', '/c', 'dir /x C:\\dl']).stdout.decode('latin-1')
+        short = re.search(r'<DIR>\s+(\S+)\s+Setup Files', listing)
+        assert short, listing
+        given = f'C:\\dl\\{short.group(1)}\\mypkg.exe'
+    else:
+        (setup.dir / 'other').mkdir()
+        os.link(folder / 'mypkg.exe', setup.dir / 'other' / 'mypkg.exe')
+        given = 'C:\\dl\\other\\mypkg.exe'
+    assert setup.run('Setup Files\\setup.exe', '/create', given) == (1, [OUTPUT_NOT_CREATED])
+    assert (folder / 'mypkg.exe').read_bytes() == pattern(5000, 5)
+
+
 def test_a_planted_dll_beside_setup_is_not_loaded(setup):
     # The message box loads uxtheme.dll once setup runs (not a KnownDLL);
     # Wine is told to prefer a native one found by the search order.
@@ -137,7 +157,8 @@ def stand_in(setup, tmp_path):
     def runs():
         if not log.exists():
             return []
-        return [line.split('|') for line in log.read_text(errors='replace').splitlines()]
+        text = log.read_bytes().decode('cp932', errors='replace')  # as the ANSI code page has it
+        return [line.split('|') for line in text.splitlines()]
     return env, runs
 
 
@@ -173,6 +194,22 @@ def test_launch_hands_the_complete_package_to_the_system_installer(setup, stand_
     assert name == 'pkg.msi' and folder.rsplit('\\', 1)[0].lower() == temp.lower()
     assert folder.rsplit('\\', 1)[1] not in before
     assert set(os.listdir(setup.box.unix_path(temp))) == before
+
+
+def test_a_japanese_folder_before_x_still_asks_for_removal(setup, stand_in):
+    env, runs = stand_in
+    (setup.dir / 'install.msi').write_bytes(pattern(3000, 7))
+    setup.run('setup.exe', '/create', 'C:\\dl\\install.msi')
+    # 表 is 95 5C in code page 932: its trail byte escapes no quote. The
+    # text goes on the command line itself: Wine 8 cuts double-byte text
+    # passed through the environment.
+    text = 'TARGETDIR="C:\\ソフト\\一覧表" /x'
+    code = setup.full_exit_code('C:\\dl\\install.exe ' + text, env=dict(env, LANG='ja_JP.UTF-8'))
+    assert code == 0
+    [(_, command_line, size)] = runs()
+    given = re.search(r'"([^"]*\.msi)"', command_line).group(1)
+    assert command_line == f'msiexec {text} "{given}"'
+    assert int(size) == 3000
 
 
 def test_two_setups_of_the_same_name_both_reach_the_installer(setup, stand_in):

@@ -5,33 +5,45 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "split_path.h"
-
 namespace fakesetup {
 State state;
 
 namespace {
 constexpr uint32_t kAlreadyExists = 183;
+constexpr uint32_t kSharingViolation = 32;
 uint32_t g_lastError;
 
 struct OpenFile {
-    std::string path;
+    std::string path;  // the file reached, whichever of its names was opened
     size_t position = 0;
-    bool writing = false;
     bool holding = false;
 };
+
+std::map<std::string, int> g_holds;  // our own holds, by file
 
 bool Contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-int g_holders;  // our own holds on the temporary package
+std::string Reached(const std::string& path) {
+    const auto link = state.links.find(path);
+    return link == state.links.end() ? path : link->second;
+}
+
+bool IsThere(const std::string& path) {
+    return state.files.count(path) || Contains(state.folders, path);
+}
+
+setupos::File Fail(uint32_t error) {
+    g_lastError = error;
+    return nullptr;
+}
 }  // namespace
 
 void Reset() {
     state = State();
     g_lastError = 0;
-    g_holders = 0;
+    g_holds.clear();
 }
 }  // namespace fakesetup
 
@@ -39,39 +51,42 @@ namespace setupos {
 using fakesetup::OpenFile;
 using fakesetup::state;
 
-File OpenForWriting(const char* path) {
-    if (fakesetup::Contains(state.unwritable, path) || path == state.ownPath) {
-        fakesetup::g_lastError = 5;
-        return nullptr;
+// Unlike Windows, nothing here protects the running file from being
+// written: setup has to refuse it by itself.
+File OpenOrCreateForWriting(const char* path, bool* existed) {
+    const std::string file = fakesetup::Reached(path);
+    if (fakesetup::Contains(state.unwritable, file) || fakesetup::Contains(state.folders, file)) {
+        return fakesetup::Fail(5);
     }
-    state.files[path].clear();
+    if (fakesetup::g_holds[file] > 0) return fakesetup::Fail(fakesetup::kSharingViolation);
+    *existed = state.files.count(file) > 0;
+    state.files[file];  // made when missing, kept as it is otherwise
     ++state.openFiles;
-    return new OpenFile{path, 0, true, false};
+    return new OpenFile{file};
 }
 
 File CreateNewForWriting(const char* path) {
-    if (state.files.count(path)) {
-        fakesetup::g_lastError = fakesetup::kAlreadyExists;
-        return nullptr;
-    }
-    state.freshPackage = path;
-    return OpenForWriting(path);
+    const std::string file = fakesetup::Reached(path);
+    if (fakesetup::IsThere(file)) return fakesetup::Fail(fakesetup::kAlreadyExists);
+    state.freshPackage = file;
+    bool existed = false;
+    return OpenOrCreateForWriting(path, &existed);
 }
 
 File OpenForReading(const char* path) {
-    if (!state.files.count(path) || fakesetup::Contains(state.unreadable, path)) {
-        fakesetup::g_lastError = 2;
-        return nullptr;
+    const std::string file = fakesetup::Reached(path);
+    if (!state.files.count(file) || fakesetup::Contains(state.unreadable, file)) {
+        return fakesetup::Fail(2);
     }
     ++state.openFiles;
-    return new OpenFile{path, 0, false, false};
+    return new OpenFile{file};
 }
 
 File HoldForReading(const char* path) {
     File file = OpenForReading(path);
     if (file) {
         static_cast<OpenFile*>(file)->holding = true;
-        ++fakesetup::g_holders;
+        ++fakesetup::g_holds[static_cast<OpenFile*>(file)->path];
     }
     return file;
 }
@@ -114,17 +129,23 @@ bool CutHere(File file) {
 
 bool CloseFile(File file) {
     OpenFile* f = static_cast<OpenFile*>(file);
-    if (f->holding) --fakesetup::g_holders;
+    if (f->holding) --fakesetup::g_holds[f->path];
     delete f;
     --state.openFiles;
     return true;
 }
 
-bool DeleteNamedFile(const char* path) { return state.files.erase(path) > 0; }
-
-bool Exists(const char* path) {
-    return state.files.count(path) || fakesetup::Contains(state.folders, path);
+bool MayBeSameFile(File file, const char* path) {
+    const std::string other = fakesetup::Reached(path);
+    if (!fakesetup::IsThere(other) || fakesetup::Contains(state.unknownIdentity, other)) {
+        return true;  // cannot be told
+    }
+    return static_cast<OpenFile*>(file)->path == other;
 }
+
+bool DeleteNamedFile(const char* path) { return state.files.erase(fakesetup::Reached(path)) > 0; }
+
+bool Exists(const char* path) { return fakesetup::IsThere(fakesetup::Reached(path)); }
 
 uint32_t LastError() { return fakesetup::g_lastError; }
 bool IsAlreadyExists(uint32_t error) { return error == fakesetup::kAlreadyExists; }
@@ -163,21 +184,8 @@ uint32_t ModulePath(char* buffer, uint32_t size) { return Copy(state.ownPath, bu
 uint32_t TempFolder(char* buffer, uint32_t size) { return Copy(state.tempFolder, buffer, size); }
 uint32_t SystemFolder(char* buffer, uint32_t size) { return Copy(state.systemFolder, buffer, size); }
 
-uint32_t FullPath(const char* path, char* buffer, uint32_t size) {
-    const std::string text = path;
-    return Copy(text.size() > 1 && text[1] == ':' ? text : state.currentFolder + text, buffer, size);
-}
-
 uint32_t ProcessNumber() { return 0x1234; }
 uint32_t Ticks() { return state.ticks; }
-
-void SplitPath(const char* path, char* drive, char* directory, char* name, char* extension) {
-    const fake::PathParts parts = fake::SplitWindowsPath(path);
-    std::strcpy(drive, parts.drive.c_str());
-    std::strcpy(directory, parts.directory.c_str());
-    std::strcpy(name, parts.name.c_str());
-    std::strcpy(extension, parts.extension.c_str());
-}
 
 void LowerCase(char* text) {
     // Code page 932: the trail byte of a double-byte character stays as it is.
@@ -201,7 +209,7 @@ RunResult RunAndWait(const char* application, char* commandLine, uint32_t* exitC
     if (state.processFails) return RunResult::NotStarted;
     const std::string& package = state.freshPackage;
     state.packageAtStart = state.files.count(package) ? state.files[package] : "<missing>";
-    state.packageHeldDuringRun = fakesetup::g_holders > 0;
+    state.packageHeldDuringRun = fakesetup::g_holds[package] > 0;
     if (state.noExitCode) return RunResult::NoExitCode;
     *exitCode = state.installerExit;
     return RunResult::Exited;

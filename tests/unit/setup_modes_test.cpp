@@ -66,6 +66,14 @@ TEST_F(SetupModes, BuildNamesTheOutputAfterThePackagesBaseName) {
     EXPECT_EQ(state.files.count("C:\\dl\\pkg.exe"), 1u);
 }
 
+TEST_F(SetupModes, BuildReplacesAnOlderOutputWhole) {
+    const std::string package = Bytes(3000, 2);
+    state.files["D:\\pkgs\\tool.msi"] = package;
+    state.files["C:\\dl\\tool.exe"] = Bytes(200000, 9);  // longer than the new one, gap included
+    EXPECT_EQ(Run({"/create", "D:\\pkgs\\tool.msi"}), 0);
+    EXPECT_EQ(state.files.at("C:\\dl\\tool.exe"), SetupFile(package));
+}
+
 TEST_F(SetupModes, BuildFromASetupFileWithALongerPackageGivesTheSameBytes) {
     state.files[state.ownPath] = SetupFile(Bytes(200000, 3));  // carries a longer package
     const std::string package = Bytes(5000, 4);
@@ -168,6 +176,17 @@ const char kOutput[] = "C:\\dl\\p.exe";
 const char kExtracted[] = "C:\\dl\\setup.msi";
 const char kTempPackage[] = "C:\\TEMP\\setup-00001234-00000100\\setup.msi";
 
+// The package given as D:\x\p.exe is the file C:\dl\p.exe, the output's
+// name (an 8.3 name, a hard link, a junction or a subst drive would do).
+void PackageReachedAsOutput() {
+    state.files[kOutput] = Bytes(5000, 5);
+    state.links["D:\\x\\p.exe"] = kOutput;
+}
+void PackageUnchanged() {
+    EXPECT_EQ(state.files.at(kOutput), Bytes(5000, 5));
+    EXPECT_EQ(state.files.size(), 2u);
+}
+
 // Builds and extracts show their message, end with 1 and remove an output
 // they could not finish; launches that do not get the installer to run never
 // report success.
@@ -185,6 +204,25 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"BuildOverTheRunningFile", {"/create", "setup.msi"}, [] { state.files["setup.msi"] = "x"; },
                    1, kOutputNotCreated, nullptr, false,
                    [] { EXPECT_EQ(state.files.at(state.ownPath), Bytes(45056, 1)); }},
+        // The output is a file it is made from, by another name: refused
+        // before a byte of it changes, whether the package can be read or not.
+        FailureRow{"BuildOverThePackageByAnotherName", {"/create", "D:\\x\\p.exe"},
+                   PackageReachedAsOutput, 1, kOutputNotCreated, nullptr, false, PackageUnchanged},
+        FailureRow{"BuildOverAnUnreadablePackageByAnotherName", {"/create", "D:\\x\\p.exe"}, [] {
+            PackageReachedAsOutput();
+            state.unreadable = {kOutput};
+        }, 1, kOutputNotCreated, nullptr, false, PackageUnchanged},
+        FailureRow{"BuildOverTheRunningFileByAnotherName", {"/create", "D:\\x\\twin.msi"}, [] {
+            state.files["D:\\x\\twin.msi"] = "x";
+            state.links["C:\\dl\\twin.exe"] = state.ownPath;
+        }, 1, kOutputNotCreated, nullptr, false,
+                   [] { EXPECT_EQ(state.files.at(state.ownPath), Bytes(45056, 1)); }},
+        // Not even the package's attributes can be read: it might be the
+        // output, so the output made for it goes again.
+        FailureRow{"BuildOfAPackageOfUnknownIdentity", {"/create", "p.msi"}, [] {
+            state.files["p.msi"] = "x";
+            state.unknownIdentity = {"p.msi"};
+        }, 1, kOutputNotCreated, kOutput},
         // The running file cannot be read: no empty output is left.
         FailureRow{"BuildOwnFileUnreadable", {"/create", "p.msi"}, [] {
             state.files["p.msi"] = "x";
@@ -200,6 +238,9 @@ INSTANTIATE_TEST_SUITE_P(
         }, 1, kPackageUnreadable, kOutput},
         FailureRow{"ExtractOutputUnwritable", {"/extract"}, [] { state.unwritable = {kExtracted}; }, 1,
                    kExtractNotCreated},
+        FailureRow{"ExtractOverTheRunningFile", {"/extract"}, [] { state.links[kExtracted] = state.ownPath; },
+                   1, kExtractNotCreated, nullptr, false,
+                   [] { EXPECT_EQ(state.files.at(state.ownPath), Bytes(45056, 1)); }},
         // The running file cannot be read: no message, no empty output.
         FailureRow{"ExtractOwnFileUnreadable", {"/extract"}, [] { state.unreadable = {state.ownPath}; }, 1,
                    "", kExtracted},

@@ -1,4 +1,5 @@
-// How setup reads its command line.
+// How setup reads its command line and splits a path. Compiled with code
+// page 932 as its execution character set, like setup's own texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,6 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "PROP=\"a b\" /L*v \"C:\\x y.log\""},
                       SkipRow{"setup.exe", ""},
                       SkipRow{"\"C:\\unterminated\\setup.exe /qn", ""},
+                      // A lead byte takes the byte behind it, a quote too.
+                      SkipRow{"\"C:\\dl\\\x83\"\" /qn", "/qn"},
                       SkipRow{"", ""}),
     [](const auto& info) { return rows::Name(info.index, {info.param.line}); });
 
@@ -82,7 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UninstallRow{"/i C:/xdir/a.msi", false}, UninstallRow{"/x/qn", false},
                       UninstallRow{"/xy", false}, UninstallRow{"PROP=\"a /x b\"", false},
                       UninstallRow{"\\\"/x", false}, UninstallRow{"\"\"/x", true},
-                      UninstallRow{"/uninstallx", false}),
+                      UninstallRow{"/uninstallx", false},
+                      // 表 is 95 5C: its trail byte escapes no closing quote.
+                      UninstallRow{"TARGETDIR=\"C:\\ソフト\\一覧表\" /x", true},
+                      UninstallRow{"/x \x83", true}),
     [](const auto& info) { return rows::Name(info.index, {info.param.text}); });
 
 TEST(JoinInto, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
@@ -95,30 +101,37 @@ TEST(JoinInto, RefusesWhatDoesNotFitAndLeavesNothingBehind) {
 
 // ---- path rules of the build and launch modes -------------------------------
 
-struct SameFileRow {
-    const char* a;
-    const char* b;
-    bool same;
+struct SplitRow {
+    const char* name;
+    const char* path;
+    const char* folder;
+    const char* base;  // both empty: does not fit
 };
 
-class SameFile : public ::testing::TestWithParam<SameFileRow> {};
+class PathSplit : public ::testing::TestWithParam<SplitRow> {};
 
-TEST_P(SameFile, FoldsAsciiLettersOnly) {
-    EXPECT_EQ(NamesSameFile(GetParam().a, GetParam().b), GetParam().same) << GetParam().a;
+TEST_P(PathSplit, FindsFolderAndNameByWholeCharacters) {
+    char folder[kPathSize], base[kPathSize];
+    EXPECT_EQ(SplitPath(GetParam().path, folder, base), *GetParam().base != '\0');
+    EXPECT_STREQ(folder, GetParam().folder);
+    EXPECT_STREQ(base, GetParam().base);
 }
 
-// "\x82\x60" and "\x82\x81" are full-width A and a; "\x83\x41" has an ASCII
-// 'A' as its trail byte.
+const std::string kLongName = "C:\\dl\\" + std::string(kPathSize, 'n') + ".msi";
+
 INSTANTIATE_TEST_SUITE_P(
-    Table, SameFile,
-    ::testing::Values(SameFileRow{"C:\\dl\\MyPkg.exe", "c:\\DL\\mypkg.EXE", true},
-                      SameFileRow{"C:\\dl\\pkg.exe", "C:\\dl\\pkg.exe.", false},
-                      SameFileRow{"C:\\dl\\pkg.exe", "C:\\dl\\pkg.msi", false},
-                      SameFileRow{"C:\\dl\\\x83\x41.exe", "C:\\dl\\\x83\x61.exe", false},
-                      SameFileRow{"C:\\dl\\\x82\x60.exe", "C:\\dl\\\x82\x81.exe", false},
-                      SameFileRow{"C:\\dl\\\x83\x41.exe", "C:\\DL\\\x83\x41.EXE", true}));
+    Table, PathSplit,
+    ::testing::Values(SplitRow{"Plain", "C:\\dl\\setup.exe", "C:\\dl\\", "setup"},
+                      SplitRow{"DotsInFolderAndName", "D:/x.y/a.b.msi", "D:/x.y/", "a.b"},
+                      SplitRow{"DriveOnly", "C:pkg", "C:", "pkg"},
+                      // ソ (83 5C) and 表 (95 5C) end in no backslash.
+                      SplitRow{"JapaneseFolderAndName", "C:\\ソフト\\一覧表.msi", "C:\\ソフト\\", "一覧表"},
+                      SplitRow{"JapaneseNameLast", "C:\\dl\\一覧表", "C:\\dl\\", "一覧表"},
+                      SplitRow{"NameTooLong", kLongName.c_str(), "", ""}),
+    [](const auto& info) { return rows::Name(info.index, {info.param.name}); });
 
 struct FreshRow {
+    const char* name;
     std::string temp, folder, package;  // empty: does not fit
 };
 
@@ -139,10 +152,11 @@ const std::string kLongTemp = "C:\\" + std::string(220, 't') + "\\";  // 224 byt
 // terminating zero the 260th; one byte more does not fit.
 INSTANTIATE_TEST_SUITE_P(
     Table, FreshPaths,
-    ::testing::Values(FreshRow{"C:\\TEMP\\", "C:\\TEMP\\setup-00001234-abcdef01",
+    ::testing::Values(FreshRow{"ShortTemp", "C:\\TEMP\\", "C:\\TEMP\\setup-00001234-abcdef01",
                                "C:\\TEMP\\setup-00001234-abcdef01\\install.msi"},
-                      FreshRow{kLongTemp, kLongTemp + "setup-00001234-abcdef01",
+                      FreshRow{"LongestTempThatFits", kLongTemp, kLongTemp + "setup-00001234-abcdef01",
                                kLongTemp + "setup-00001234-abcdef01\\install.msi"},
-                      FreshRow{kLongTemp + "u", "", ""}));
+                      FreshRow{"TempOneByteTooLong", kLongTemp + "u", "", ""}),
+    [](const auto& info) { return rows::Name(info.index, {info.param.name}); });
 
 }  // namespace
