@@ -3,8 +3,12 @@
 registry values, service, upgrade rules and standard sequences; msibuild then
 adds what wixl 0.101 cannot express: code page 932 for the database and the
 summary information (template "Intel;1041"), the first-sequence flag of
-DIRCA_TARGETDIR, the two error actions, the version of pelkor.exe and the
-wizard tables of wizard.py.
+DIRCA_TARGETDIR, the two error actions, the version of pelkor.exe, the
+settings component's attribute and access list, the settings given as
+properties (given_settings.py) and the wizard tables of wizard.py.
+
+The product's version is pelkor.exe's own (its first three fields), so the
+project's version in CMakeLists.txt is the only one to change for a release.
 
     build_msi.py --exe build/win32/pelkor.exe --ini resources/pelkor.ini \\
                  --output dist/install.msi [--date YYYYMMDD] [--product-code GUID]
@@ -27,12 +31,23 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 
+import given_settings  # noqa: E402
 import wizard  # noqa: E402
 
 CODEPAGE = 932
 TEMPLATE = 'Intel;1041'
 SCHEMA = 200
 WORD_COUNT = 2  # compressed, long file names
+NEVER_OVERWRITE = 0x80  # msidbComponentAttributesNeverOverwrite
+GENERIC_ALL = 0x10000000
+# The settings file holds passwords: its access list, in place of the one it
+# would take from the system folder (where Users may read), names only
+# Administrators (LocalSystem gets full control in every list the installer
+# makes). Wine's msi ignores the table; the service sets the same list.
+LOCK_SCHEMA = ([('LockObject', 's72'), ('Table', 's32'), ('Domain', 'S255'), ('User', 's255'),
+                ('Permission', 'I4')],
+               ['LockObject', 'Table', 'Domain', 'User'])
+LOCK_ROWS = [('PelkorIni', 'File', None, 'Administrators', GENERIC_ALL)]
 # wixl and msibuild convert text to the database's code page only with a
 # Japanese Windows language in their environment; without it Japanese
 # strings are stored empty.
@@ -83,6 +98,23 @@ def sql_string(text):
     return "'" + text + "'"
 
 
+def insert(table, columns, values):
+    """An INSERT of one row; msibuild's SQL has no NULL: None leaves a column out."""
+    pairs = [(c, v) for c, v in zip(columns, values) if v is not None]
+    return 'INSERT INTO `%s` (%s) VALUES (%s)' % (
+        table, ','.join('`%s`' % c for c, _ in pairs),
+        ','.join(str(v) if isinstance(v, int) else sql_string(v) for _, v in pairs))
+
+
+def product_version(version):
+    """The ProductVersion of a program version a.b.c.0: a.b.c (the installer
+    compares only three fields between products)."""
+    fields = version.split('.')
+    if fields[3] != '0':
+        raise SystemExit(f'version {version}: the fourth field must be 0')
+    return '.'.join(fields[:3])
+
+
 def build(exe, ini, output, date, product_code):
     version, language = file_version(exe)
     with tempfile.TemporaryDirectory(prefix='pelkor-msi-') as work:
@@ -93,12 +125,19 @@ def build(exe, ini, output, date, product_code):
         msi = work / 'install.msi'
         subprocess.run(['wixl', '-a', 'x86', '-o', str(msi),
                         '-D', 'ProductCode=' + product_code.strip('{}'), '-D', 'BuildDate=' + date,
+                        '-D', 'Version=' + product_version(version),
                         str(HERE / 'pelkor.wxs')], cwd=work, env=TOOL_ENV, check=True)
+        props = properties(msi)
 
         (work / '_ForceCodepage.idt').write_bytes(b'\r\n\r\n%d\t_ForceCodepage\r\n' % CODEPAGE)
         imports = [work / '_ForceCodepage.idt']
         for table, (columns, keys) in wizard.SCHEMAS.items():
             write_idt(work / f'{table}.idt', columns, keys, wizard.TABLES[table])
+            imports.append(work / f'{table}.idt')
+        for table, (columns, keys), rows in [
+                ('LockPermissions', LOCK_SCHEMA, LOCK_ROWS),
+                ('IniFile', given_settings.INI_SCHEMA, given_settings.ini_rows())]:
+            write_idt(work / f'{table}.idt', columns, keys, rows)
             imports.append(work / f'{table}.idt')
         queries = [
             # Set TARGETDIR only once where both sequences hold the action.
@@ -113,7 +152,26 @@ def build(exe, ini, output, date, product_code):
             "VALUES ('DIRCA_TARGETDIR','TARGETDIR=\"\"',750)",
             f"UPDATE `File` SET `Version`={sql_string(version)}, "
             f"`Language`={sql_string(language)} WHERE `File`='PelkorExe'",
+            f"UPDATE `Component` SET `Attributes`={NEVER_OVERWRITE} "
+            "WHERE `Component`='C_PelkorIni'",
+            # The settings reach the execute sequence even where a per-machine
+            # installation runs elevated for a user who is not an administrator.
+            "UPDATE `Property` SET `Value`=" + sql_string(';'.join(
+                [props['SecureCustomProperties']] + given_settings.PROPERTIES)) +
+            " WHERE `Property`='SecureCustomProperties'",
         ]
+        for component in given_settings.components():
+            queries.append(insert('Component', ['Component', 'ComponentId', 'Directory_',
+                                                'Attributes', 'Condition'], component))
+            queries.append(insert('FeatureComponents', ['Feature_', 'Component_'],
+                                  ('DefaultFeature', component[0])))
+        for prop in given_settings.property_rows():
+            queries.append(insert('Property', ['Property', 'Value'], prop))
+        for action, kind, prop, sequence in given_settings.clearing_actions():
+            queries.append(insert('CustomAction', ['Action', 'Type', 'Source'],
+                                  (action, kind, prop)))
+            queries.append(insert('InstallExecuteSequence', ['Action', 'Sequence'],
+                                  (action, sequence)))
         command = ['msibuild', str(msi)]
         for idt in imports:
             command += ['-i', str(idt)]
@@ -122,7 +180,6 @@ def build(exe, ini, output, date, product_code):
         subprocess.run(command, env=TOOL_ENV, check=True)
 
         # The summary information is written byte for byte: code page 932.
-        props = properties(msi)
         name, maker = props['ProductName'], props['Manufacturer']
         now = datetime.datetime.now().strftime('%Y/%m/%d %H:%M:%S')
         summary = [

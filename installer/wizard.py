@@ -215,6 +215,10 @@ for action, text in [('InstallFiles', 'ファイルをコピーしています')
                      ('DeleteServices', 'サービスを削除しています'),
                      ('InstallAdminPackage', 'サーバー イメージを作成しています')]:
     row('ActionText', action, text, None)
+# Settings given at installation may be secrets: the action data of each
+# line written names the section and key, never the value (field 4).
+row('ActionText', 'WriteIniValues', '設定ファイルに書き込んでいます',
+    'ファイル: [1]  セクション: [2]  キー: [3]')
 
 # The sequences that show the pages. An advertised product (ProductState 1)
 # is refused when run with this interface; NEWERPRODUCTFOUND stops here too,

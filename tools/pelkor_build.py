@@ -3,11 +3,19 @@ the tests, the benchmarks and the Makefile's dist.
 
 usage: pelkor_build.py PROGRAMS FOLDER   install.msi and install.exe in FOLDER"""
 import pathlib
+import re
 import subprocess
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SETTINGS_TEMPLATE = ROOT / 'resources' / 'pelkor.ini'
+
+
+def project_version():
+    """The one version of a release, a.b.c, from project() in CMakeLists.txt:
+    the program's version block and the package's version both follow it."""
+    text = (ROOT / 'CMakeLists.txt').read_text()
+    return re.search(r'project\(pelkor VERSION (\d+\.\d+\.\d+)', text).group(1)
 
 
 def build_package(exe, output, product_code=None, date=None):

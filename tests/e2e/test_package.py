@@ -14,6 +14,12 @@ DATE = '20261231'
 PRODUCT_NAME = 'Pelkor Service ' + DATE
 GUID = re.compile(r'\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}')
 EVENT_SOURCE_KEY = 'SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\PELKOR_SVC'
+VERSION = pelkor_build.project_version()  # the package takes it from the program
+# Every key of [setting]: each may be given to the installer in capitals.
+SETTING_KEYS = ['url', 'interval', 'log', 'timeout', 'okbody', 'retry', 'checkurl', 'force',
+                'agent', 'user', 'password', 'proxy']
+SECRETS = ['URL', 'USER', 'PASSWORD']
+NEVER_OVERWRITE, TRANSITIVE, GENERIC_ALL = 0x80, 0x40, 0x10000000
 JAPANESE = {
     'VSDVERSIONMSG': 'このプロダクトの新しいバージョンが既にインストールされているため'
                      'インストールできません。',
@@ -85,11 +91,13 @@ def test_summary_information_and_code_page(package):
 def test_product_properties(package):
     props = package.properties()
     assert props['ProductName'] == PRODUCT_NAME
-    assert props['ProductVersion'] == '1.0.0'
+    assert props['ProductVersion'] == VERSION
     assert props['ProductLanguage'] == '1041'
     assert props['ALLUSERS'] == '2'
     assert props['DISABLEADVTSHORTCUTS'] == '1'
-    assert props['SecureCustomProperties'] == 'PREVIOUSVERSIONSINSTALLED;NEWERPRODUCTFOUND'
+    assert props['SecureCustomProperties'].split(';') == \
+        ['PREVIOUSVERSIONSINSTALLED', 'NEWERPRODUCTFOUND'] + [k.upper() for k in SETTING_KEYS]
+    assert props['MsiHiddenProperties'].split(';') == SECRETS
     assert props['Manufacturer'] and props['ARPCONTACT'] == props['Manufacturer']
     assert GUID.fullmatch(props['UpgradeCode']) and GUID.fullmatch(props['ProductCode'])
 
@@ -124,7 +132,7 @@ def test_files_in_the_system_folder_from_one_embedded_cabinet(package, shipped, 
         assert component['Directory_'] == 'SystemFolder'
         assert component['KeyPath'] == row['File']
         assert int(component['Attributes']) & 3 == 0  # installed locally
-    assert (exe['Version'], exe['Language']) == ('1.0.0.0', '1041')
+    assert (exe['Version'], exe['Language']) == (VERSION + '.0', '1041')
     assert ini['Version'] == ''
 
     media = package.table('Media')
@@ -155,7 +163,7 @@ def test_event_source_values_each_the_key_path_of_its_own_component(package):
     assert [(f['Feature'], f['Level']) for f in feature] == [('DefaultFeature', '1')]
     assert sorted(r['Component_'] for r in package.table('FeatureComponents')) == \
         sorted(components)
-    assert len(components) == 4
+    assert len(components) == 4 + len(SETTING_KEYS)
 
 
 def test_service_installed_and_controlled_with_the_program(package):
@@ -177,8 +185,8 @@ def test_upgrade_rules_and_custom_actions(package):
     assert {prop: (r['UpgradeCode'], r['VersionMin'], r['VersionMax'], r['Language'],
                    int(r['Attributes'])) for prop, r in rules.items()} == {
         # 256: minimum included; 2: detect only; maximum excluded in both
-        'PREVIOUSVERSIONSINSTALLED': (upgrade_code, '1.0.0.0', '1.0.0', '', 256),
-        'NEWERPRODUCTFOUND': (upgrade_code, '1.0.0', '', '', 256 | 2),
+        'PREVIOUSVERSIONSINSTALLED': (upgrade_code, '1.0.0.0', VERSION, '', 256),
+        'NEWERPRODUCTFOUND': (upgrade_code, VERSION, '', '', 256 | 2),
     }
     actions = {row['Action']: (int(row['Type']), row['Source'], row['Target'])
                for row in package.table('CustomAction')}
@@ -186,8 +194,11 @@ def test_upgrade_rules_and_custom_actions(package):
         'DIRCA_TARGETDIR': (51 | 256, 'TARGETDIR', '[ProgramFilesFolder][Manufacturer]'),
         'ERRCA_CANCELNEWERVERSION': (19, '', '[VSDVERSIONMSG]'),
         'ERRCA_UIANDADVERTISED': (19, '', '[VSDUIANDADVERTISED]'),
+        # No target: the property is emptied, so Wine's log of every
+        # property at the end holds no secret.
+        **{f'CLEARCA_{name}': (51, name, '') for name in SECRETS},
     }
-    for table in ('LaunchCondition', 'AppSearch', 'Shortcut', 'IniFile'):
+    for table in ('LaunchCondition', 'AppSearch', 'Shortcut'):
         assert package.table(table) == [], table
 
 
@@ -196,16 +207,25 @@ EXECUTE_SEQUENCE = [
     ('ERRCA_CANCELNEWERVERSION', 201, 'NEWERPRODUCTFOUND AND NOT Installed'),
     ('DIRCA_TARGETDIR', 750, 'TARGETDIR=""'),
     ('InstallInitialize', 1500, ''),
-    ('RemoveExistingProducts', 1525, ''),
+    ('ProcessComponents', 1600, ''),
     ('StopServices', 1900, 'VersionNT'),
+    # The earlier version goes once this one's components are registered and
+    # the service stopped, before any file is replaced, so the components
+    # they share stay.
+    ('InstallExecute', 1950, ''),
+    ('RemoveExistingProducts', 1960, ''),
     ('DeleteServices', 2000, 'VersionNT'),
     ('RemoveRegistryValues', 2600, ''),
     ('RemoveFiles', 3500, ''),
     ('InstallFiles', 4000, ''),
     ('WriteRegistryValues', 5000, ''),
+    ('WriteIniValues', 5100, ''),
     ('InstallServices', 5800, 'VersionNT'),
     ('StartServices', 5900, 'VersionNT'),
     ('InstallFinalize', 6600, ''),
+    ('CLEARCA_URL', 6601, ''),
+    ('CLEARCA_USER', 6602, ''),
+    ('CLEARCA_PASSWORD', 6603, ''),
 ]
 
 
@@ -214,6 +234,40 @@ EXECUTE_SEQUENCE = [
 def test_execute_sequence(package, action, sequence, condition):
     row = package.keyed('InstallExecuteSequence')[action]
     assert (int(row['Sequence']), row['Condition']) == (sequence, condition)
+
+
+def test_the_settings_file_is_never_overwritten_and_open_to_system_and_administrators(package):
+    components = package.keyed('Component')
+    files = package.keyed('File', 'FileName')
+    ini_component = components[files['pelkor.ini']['Component_']]
+    assert int(ini_component['Attributes']) & NEVER_OVERWRITE
+    assert not int(components[files['pelkor.exe']['Component_']]['Attributes']) & NEVER_OVERWRITE
+    # LocalSystem has full control in every list the installer makes.
+    assert [(r['LockObject'], r['Table'], r['Domain'], r['User'], int(r['Permission']))
+            for r in package.table('LockPermissions')] == \
+        [(files['pelkor.ini']['File'], 'File', '', 'Administrators', GENERIC_ALL)]
+
+
+def test_each_setting_given_as_a_property_is_written_only_when_given(package):
+    props = package.properties()
+    components = package.keyed('Component')
+    features = {r['Component_'] for r in package.table('FeatureComponents')}
+    rows = {r['Key']: r for r in package.table('IniFile')}
+    assert sorted(rows) == sorted(SETTING_KEYS)
+    for key, row in rows.items():
+        name = key.upper()
+        assert (row['FileName'], row['DirProperty'], row['Section'], row['Value'],
+                row['Action']) == ('pelkor.ini', 'SystemFolder', 'setting', f'[{name}]', '0'), key
+        component = components[row['Component_']]
+        # A default no one gives stands for "not given": a given empty value
+        # differs from it. Transitive: the condition counts at every repair.
+        assert props[name] and component['Condition'] == f'{name} <> "{props[name]}"', key
+        assert int(component['Attributes']) & TRANSITIVE and not component['KeyPath'], key
+        assert row['Component_'] in features, key
+    # A key not given at a repair must not lose the user's line.
+    assert 'RemoveIniValues' not in package.keyed('InstallExecuteSequence')
+    [text] = [r for r in package.table('ActionText') if r['Action'] == 'WriteIniValues']
+    assert text['Template'] and '[4]' not in text['Template']  # the value: may be a secret
 
 
 INSTALL_FORMS = {'WelcomeForm', 'ResumeForm', 'MaintenanceForm', 'ProgressForm', 'FinishedForm',

@@ -6,6 +6,7 @@ import subprocess
 
 import pytest
 
+import pelkor_build
 import pelkor_files as pf
 
 
@@ -59,12 +60,15 @@ def test_message_table_carries_every_catalogue_text_in_code_page_932(probe):
 
 
 def test_version_block_and_icon(probe):
+    # The project's version; its text form: 1.0.0 reads "1.00".
+    major, minor, patch = pelkor_build.project_version().split('.')
     fixed, strings = version_strings(probe('version'))
-    assert fixed == {'FixedFileVersion': '1.0.0.0', 'FixedProductVersion': '1.0.0.0',
+    version = f'{major}.{minor}.{patch}.0'
+    assert fixed == {'FixedFileVersion': version, 'FixedProductVersion': version,
                      'Translation': '041104b0'}  # Japanese, UTF-16
     assert strings['FileDescription'] == 'pelkor サービス'
     assert strings['ProductName'] == 'pelkor サービス'
-    assert strings['FileVersion'] == strings['ProductVersion'] == '1.00'
+    assert strings['FileVersion'] == strings['ProductVersion'] == f'{major}.{minor}{patch}'
     assert probe('icons', 128).split() == ['48x48@8', '32x32@8', '16x16@8']
 
 
