@@ -71,13 +71,17 @@ run-installed:
 # ctest runs each test in a process of its own; the second run has them all
 # in one process, shuffled and repeated, so that none leans on what another
 # left behind. SEED=N repeats the order of an earlier run.
+# A hang in either run fails it after UNIT_LIMIT seconds instead of holding
+# the whole suite (each test alone has ctest's 60 s).
 SEED ?= $(shell od -An -N2 -tu2 /dev/urandom | tr -d ' ')
+UNIT_LIMIT ?= 300
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
-	$(NATIVE)/unit_tests --gtest_shuffle --gtest_random_seed=$(SEED) --gtest_repeat=3 --gtest_brief=1
+	timeout $(UNIT_LIMIT) $(NATIVE)/unit_tests --gtest_shuffle --gtest_random_seed=$(SEED) \
+	    --gtest_repeat=3 --gtest_brief=1
 
 unit-asan: asan
-	$(ASAN)/unit_tests --gtest_brief=1
+	timeout $(UNIT_LIMIT) $(ASAN)/unit_tests --gtest_brief=1
 
 e2e:
 	PELKOR_WINE_FLAVOUR=$(FLAVOUR) $(PYTHON) -m pytest -q --durations=5 tests/e2e \

@@ -8,6 +8,9 @@ add_library(service_core STATIC service/commands.cpp service/service_control.cpp
 target_link_libraries(service_core PUBLIC worker_core)
 add_library(setup_core STATIC setup/rules.cpp setup/modes.cpp)
 target_include_directories(setup_core PUBLIC ${CMAKE_SOURCE_DIR})
+# setup's command-line rows hold Japanese text, stored as code page 932.
+set_source_files_properties(tests/unit/setup_rules_test.cpp PROPERTIES
+    COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 
 enable_testing()
 add_executable(unit_tests
@@ -22,7 +25,9 @@ add_executable(unit_tests
     tests/unit/settings_test.cpp
     tests/unit/update_cycle_test.cpp
     tests/unit/provider_settings_test.cpp
-    tests/unit/worker_loop_test.cpp)
+    tests/unit/worker_loop_test.cpp
+    tests/unit/local_address_test.cpp
+    tests/unit/settings_file_test.cpp)
 target_compile_definitions(unit_tests PRIVATE
     SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_source_files_properties(tests/unit/messages_test.cpp tests/unit/setup_modes_test.cpp PROPERTIES

@@ -14,7 +14,9 @@ include_directories(${CMAKE_SOURCE_DIR})
 # the system DLLs and libgcc's helpers are all they link.
 # (No -fdata-sections: the PE linker script leaves .bss.* sections out of
 # .bss, and the buffers would then take their size in the file.)
-set(LEAN_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections)
+# Link-time optimisation lets -Os work across the worker, the service and
+# the seams as one unit: some 2 KB less code, which the size gate needs.
+set(LEAN_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -flto)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(LEAN_ENTRY _PelkorEntry)
 else()
@@ -35,9 +37,15 @@ add_custom_command(
     COMMENT "Compiling the message catalogue")
 add_custom_target(message_table DEPENDS ${MESSAGES_DIR}/messages.rc)
 
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 932 -I ${MESSAGES_DIR} -I ${CMAKE_SOURCE_DIR}/resources")
+# The version block takes the project's version (the one place that holds
+# it) from a configured header; the package reads it back from the program.
+set(PELKOR_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}${PROJECT_VERSION_PATCH}")
+set(VERSION_DIR ${CMAKE_BINARY_DIR}/version)
+configure_file(resources/pelkor_version.h.in ${VERSION_DIR}/pelkor_version.h @ONLY)
+
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 932 -I ${MESSAGES_DIR} -I ${VERSION_DIR} -I ${CMAKE_SOURCE_DIR}/resources")
 set_source_files_properties(resources/pelkor.rc PROPERTIES
-    OBJECT_DEPENDS "${MESSAGES_DIR}/messages.rc;${MESSAGES_DIR}/messages_MSG00411.bin;${CMAKE_SOURCE_DIR}/resources/pelkor.ico")
+    OBJECT_DEPENDS "${MESSAGES_DIR}/messages.rc;${MESSAGES_DIR}/messages_MSG00411.bin;${CMAKE_SOURCE_DIR}/resources/pelkor.ico;${VERSION_DIR}/pelkor_version.h")
 
 set(SERVICE_SOURCES
     service/commands.cpp
@@ -48,7 +56,8 @@ set(SERVICE_SOURCES
 # The worker's tick is compiled in; test builds shorten it, so each tick
 # gets its own build of the worker.
 function(add_worker_library name tick_ms)
-    add_library(${name} STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp)
+    add_library(${name} STATIC ${WORKER_SOURCES} worker/win32/platform_win32.cpp
+                worker/win32/local_address_win32.cpp)
     target_compile_definitions(${name} PRIVATE PELKOR_TICK_MS=${tick_ms})
     target_compile_options(${name} PRIVATE ${LEAN_CXX_OPTIONS})
     target_link_libraries(${name} PUBLIC wininet advapi32)
@@ -61,7 +70,7 @@ function(add_program name worker limit)
     add_executable(${name} ${ARGN} resources/pelkor.rc)
     add_dependencies(${name} message_table)
     target_compile_options(${name} PRIVATE ${LEAN_CXX_OPTIONS})
-    target_link_options(${name} PRIVATE -nostartfiles -nostdlib -Wl,-e,${LEAN_ENTRY}
+    target_link_options(${name} PRIVATE -Os -flto -nostartfiles -nostdlib -Wl,-e,${LEAN_ENTRY}
                         -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
     target_link_libraries(${name} PRIVATE ${worker} msvcrt kernel32 advapi32 wininet gcc)
     add_custom_command(TARGET ${name} POST_BUILD

@@ -2,14 +2,15 @@
 #include "service/commands.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "service/scm.h"
 #include "service/service.h"
 #include "service/service_control.h"
 #include "worker/messages.h"
+#include "worker/platform.h"
 #include "worker/settings.h"
+#include "worker/settings_file.h"
 #include "worker/text.h"
 #include "worker/worker.h"
 
@@ -20,6 +21,10 @@ constexpr uint32_t kRegDword = 4;
 constexpr uint32_t kManagerConnect = 0x1;
 constexpr uint32_t kManagerCreateService = 0x2;
 constexpr uint32_t kServiceAccessForRemove = 0x10000 | 0x20 | 0x4;  // DELETE, STOP, QUERY_STATUS
+constexpr uint32_t kServiceAccessForControl = 0x100;  // SERVICE_USER_DEFINED_CONTROL
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr uint32_t kErrorServiceNotActive = 1062;
 // The longest console line: a setting of -once, "checkurl=" and a URL.
 constexpr size_t kConsoleLineSize = kUrlBufferSize + 16;
 
@@ -55,8 +60,7 @@ void Print(const char* format, ...) {
     va_start(arguments, format);
     FormatTextV(line, sizeof line, format, arguments);
     va_end(arguments);
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    scm::PrintToConsole(line);
 }
 
 // REG_SZ with its terminating NUL counted, so that readers that do not add
@@ -77,7 +81,7 @@ bool CreateServiceEntryFor(const char* path) {
     // holds any path that fits the module path buffer, and the quotes.
     char commandLine[kModulePathSize + 2];
     FormatText(commandLine, sizeof commandLine, "\"%s\"", path);
-    scm::ServiceHandle service(scm::CreateServiceEntry(manager.get(), commandLine));
+    scm::ServiceHandle service(scm::CreateServiceEntry(manager.Get(), commandLine));
     if (service) {
         Print("%s installed.\n", kServiceDisplayName);
     } else {
@@ -95,6 +99,7 @@ Command SelectCommand(int argc, char** argv) {
     if (EqualsIgnoringAsciiCase(argument + 1, "install")) return Command::Install;
     if (EqualsIgnoringAsciiCase(argument + 1, "remove")) return Command::Remove;
     if (EqualsIgnoringAsciiCase(argument + 1, "once")) return Command::Once;
+    if (EqualsIgnoringAsciiCase(argument + 1, "now")) return Command::Now;
     return Command::Dispatch;
 }
 
@@ -108,6 +113,8 @@ int RunEntry(int argc, char** argv) {
             return 0;
         case Command::Once:
             return RunOnce();
+        case Command::Now:
+            return RequestUpdate();
         case Command::Dispatch:
             break;
     }
@@ -131,13 +138,29 @@ void InstallService() {
     char keyPath[kRegistryKeySize];
     FormatText(keyPath, sizeof keyPath, kEventSourceKeyFormat, kEventSourceName);
     if (scm::RegistryKey key{scm::CreateMachineKey(keyPath)}) {
-        SetString(key.get(), "EventMessageFile", path);
+        SetString(key.Get(), "EventMessageFile", path);
         const uint32_t types = kEventTypesSupported;
-        scm::SetRegistryValue(key.get(), "TypesSupported", kRegDword, &types, sizeof types);
+        scm::SetRegistryValue(key.Get(), "TypesSupported", kRegDword, &types, sizeof types);
     }
     FormatText(keyPath, sizeof keyPath, kServiceKeyFormat, kServiceName);
     scm::RegistryKey key(scm::CreateMachineKey(keyPath));
-    if (key) SetString(key.get(), "Description", kServiceDescription);
+    if (key) SetString(key.Get(), "Description", kServiceDescription);
+
+    // The settings file holds the provider's password: SYSTEM and the
+    // Administrators alone may read it, whatever an older version left.
+    ComputeLocations();
+    platform::MakeFilePrivate(g_settingsPath);
+    // Whoever may write to the folder may put another program in its place.
+    char folder[kLocationSize];
+    CopyCut(folder, sizeof folder, g_settingsPath,
+            std::strlen(g_settingsPath) - std::strlen(kSettingsFileName));
+    uint32_t size = 0;
+    const UniqueHandle<char*, FreeBytes> list(platform::ReadAccessList(folder, &size));
+    if (list && OthersMayWrite(list.Get(), size)) {
+        Print("Warning: users other than SYSTEM and Administrators may write to %s and could "
+              "replace a program that runs as LocalSystem.\n",
+              folder);
+    }
 }
 
 void RemoveService() {
@@ -146,16 +169,16 @@ void RemoveService() {
         Print("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
         return;
     }
-    scm::ServiceHandle service(scm::OpenServiceEntry(manager.get(), kServiceAccessForRemove));
+    scm::ServiceHandle service(scm::OpenServiceEntry(manager.Get(), kServiceAccessForRemove));
     if (!service) {
         Print("OpenService failed - %d\n", static_cast<int>(scm::LastError()));
         return;
     }
     scm::ServiceStatusRecord status{};
-    if (scm::ControlServiceStop(service.get(), &status)) {
+    if (scm::ControlServiceStop(service.Get(), &status)) {
         Print("Stopping %s.", kServiceDisplayName);
         scm::SleepMs(kRemovePollMs);
-        while (scm::QueryServiceState(service.get(), &status) &&
+        while (scm::QueryServiceState(service.Get(), &status) &&
                status.currentState == SERVICE_STATE_STOP_PENDING) {
             Print(".");
             scm::SleepMs(kRemovePollMs);
@@ -166,19 +189,34 @@ void RemoveService() {
             Print("\n%s failed to stop.\n", kServiceDisplayName);
         }
     }
-    if (scm::DeleteServiceEntry(service.get())) {
+    if (scm::DeleteServiceEntry(service.Get())) {
         Print("%s removed.\n", kServiceDisplayName);
     } else {
         Print("DeleteService failed - %d\n", static_cast<int>(scm::LastError()));
     }
 }
 
-int RunOnce() {
-    ResetWorkerState();
-    ComputeLocations();
-    ReadSettings();
+int RequestUpdate() {
+    scm::ServiceHandle manager(scm::OpenServiceManager(kManagerConnect));
+    scm::ServiceHandle service;
+    if (manager) service.Reset(scm::OpenServiceEntry(manager.Get(), kServiceAccessForControl));
+    if (service && scm::ControlServiceCode(service.Get(), SERVICE_CONTROL_CODE_UPDATE_NOW)) {
+        Print("%s: update requested.\n", kServiceDisplayName);
+        return 0;
+    }
+    const uint32_t error = scm::LastError();
+    const char* reason = "update not requested";
+    if (error == kErrorServiceDoesNotExist) reason = "not installed";
+    if (error == kErrorServiceNotActive) reason = "not running";
+    if (error == kErrorAccessDenied) reason = "access denied";
+    Print("%s: %s - %d\n", kServiceDisplayName, reason, static_cast<int>(error));
+    return 1;
+}
+
+namespace {
+// One setting a call: each fits a console line whole.
+void PrintSettings() {
     const SettingNumbers& n = g_settingNumbers;
-    // One setting a call: each fits a console line whole.
     Print("url=%s\n", g_currentUrl);
     Print("interval=%d\nlog=%d\ntimeout=%d\n", n.interval, n.log, n.timeout);
     Print("okbody=%s\n", g_okBody);
@@ -189,14 +227,30 @@ int RunOnce() {
     Print("user=%s\n", g_user);
     Print("password=%s\n", g_password[0] ? "***" : "");
     Print("proxy=%s\n", g_proxy);
+}
+}  // namespace
+
+int RunOnce() {
+    ResetWorkerState();
+    ComputeLocations();
+    const uint32_t present = RecordsPresent();
     // From here on, every status line the update records is shown too.
-    g_statusLineEcho = [](const char* line) { Print("%s\n", line); };
-    bool updated = false;
-    if (UrlIsSet()) {
-        updated = RunUpdateNow();
-    } else {
-        RecordEvent(MSG_URL_NOT_SET);
+    bool requested = false, updated = true;
+    for (int record = 1; record <= kRecordCount; ++record) {
+        if (!(present & (1u << record))) continue;
+        SelectRecord(record);
+        ReadRecordSettings(record);
+        if (record > 1) Print("[setting%d]\n", record);
+        PrintSettings();
+        g_statusLineEcho = [](const char* line) { Print("%s\n", line); };
+        if (UrlIsSet()) {
+            requested = true;
+            updated = RunUpdateNow() && updated;
+        } else {
+            RecordEvent(MSG_URL_NOT_SET);
+        }
+        g_statusLineEcho = nullptr;
     }
-    g_statusLineEcho = nullptr;
-    return updated ? 0 : 1;
+    SelectRecord(1);
+    return requested && updated ? 0 : 1;
 }

@@ -9,10 +9,10 @@ constexpr uint32_t kModulePathSize = 512;
 constexpr uint32_t kRegistryKeySize = 256;
 constexpr uint32_t kRemovePollMs = 1000;
 
-enum class Command { Install, Remove, Once, Dispatch };
+enum class Command { Install, Remove, Once, Now, Dispatch };
 
-// Only the first argument counts: - or / followed by "install", "remove"
-// or "once", whole, in any ASCII letter case.
+// Only the first argument counts: - or / followed by "install", "remove",
+// "once" or "now", whole, in any ASCII letter case.
 Command SelectCommand(int argc, char** argv);
 
 // Process entry: 0 for the console commands whatever happened, 0 after the
@@ -22,5 +22,9 @@ int RunEntry(int argc, char** argv);
 void InstallService();
 void RemoveService();
 // One update now, from the console: prints the settings it read and each
-// status line it records; 0 when the update succeeded, else 1.
+// status line it records, record by record; 0 when every record with a URL
+// was updated, else 1.
 int RunOnce();
+// Asks the installed, running service for an update at once; prints one
+// line saying it was asked or why not; 0 or 1.
+int RequestUpdate();

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/unique_handle.h"
+
 namespace scm {
 
 using Handle = void*;
@@ -38,6 +40,8 @@ void UnlockStatus();
 Handle CreateManualResetEvent();  // unnamed, not signalled; null on failure
 bool SignalEvent(Handle event);
 void WaitForever(Handle handle);  // an event set, or a thread ended
+// Waits at most milliseconds for a thread to end; whether it did.
+bool WaitForThread(Handle thread, uint32_t milliseconds);
 void CloseKernelHandle(Handle handle);
 // A thread running WorkerThreadMain(null); its handle or null.
 Handle StartWorkerThread();
@@ -45,6 +49,8 @@ Handle StartWorkerThread();
 // ---- console commands ------------------------------------------------------
 
 uint32_t LastError();
+// Writes text to the C runtime's standard output at once.
+void PrintToConsole(const char* text);
 // The program's own path into buffer; 0 on failure.
 uint32_t ModuleFileName(char* buffer, uint32_t size);
 Handle OpenServiceManager(uint32_t access);
@@ -54,6 +60,8 @@ Handle OpenServiceManager(uint32_t access);
 Handle CreateServiceEntry(Handle manager, const char* commandLine);
 Handle OpenServiceEntry(Handle manager, uint32_t access);
 bool ControlServiceStop(Handle service, ServiceStatusRecord* status);
+// Sends a user-defined control (128 to 255) to the service.
+bool ControlServiceCode(Handle service, uint32_t control);
 bool QueryServiceState(Handle service, ServiceStatusRecord* status);
 bool DeleteServiceEntry(Handle service);
 void CloseServiceManagerHandle(Handle handle);
@@ -64,24 +72,7 @@ void SetRegistryValue(Handle key, const char* name, uint32_t type, const void* d
 void CloseRegistryKey(Handle key);
 void SleepMs(uint32_t milliseconds);
 
-// Closes one kind of handle when it leaves scope, so that the commands read
-// straight through their early returns.
-template <void (*Close)(Handle)>
-class ScopedHandle {
-public:
-    explicit ScopedHandle(Handle handle) : handle_(handle) {}
-    ~ScopedHandle() {
-        if (handle_) Close(handle_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    Handle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    Handle handle_;
-};
-using ServiceHandle = ScopedHandle<CloseServiceManagerHandle>;
-using RegistryKey = ScopedHandle<CloseRegistryKey>;
+using ServiceHandle = UniqueHandle<Handle, CloseServiceManagerHandle>;
+using RegistryKey = UniqueHandle<Handle, CloseRegistryKey>;
 
 }  // namespace scm

@@ -45,9 +45,8 @@ def nearest(palette, rgb):
 
 def image(size, depth):
     pixels = [[colour_at(x, y, size) for x in range(size)] for y in range(size)]
-    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, depth, 0, 0, 0, 0,
-                         0 if depth == 32 else (1 << depth), 0)
     rows = []
+    used = 0 if depth == 32 else 1 << depth
     if depth == 32:
         for y in reversed(range(size)):
             row = b''
@@ -58,6 +57,12 @@ def image(size, depth):
         pal = b''
     else:
         palette = palette_for(depth)
+        if depth == 8:
+            # Only the colours the picture uses: a 256-colour image whose
+            # palette lists those alone (biClrUsed) is some 1 KB smaller.
+            colours = sorted({nearest(palette, p) for line in pixels for p in line if p} | {0})
+            palette = [palette[i] for i in colours]
+            used = len(palette)
         pal = b''.join(bytes((b, g, r, 0)) for r, g, b in palette)
         for y in reversed(range(size)):
             idx = [nearest(palette, pixels[y][x]) if pixels[y][x] else 0 for x in range(size)]
@@ -74,6 +79,7 @@ def image(size, depth):
             if pixels[y][x] is None:
                 row[x // 8] |= 0x80 >> (x % 8)
         mask_rows.append(bytes(row) + b'\0' * (-len(row) % 4))
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, depth, 0, 0, 0, 0, used, 0)
     return header + pal + b''.join(rows) + b''.join(mask_rows)
 
 

@@ -31,8 +31,10 @@ TEXTS = {
 }
 START, END = 0x400002BE, 0x400002BF
 FETCHED, NOT_OK, EXCEPTION = 0x400002C0, 0xC0000068, 0xC0000069
+FETCHING = 0x400002C1
 URL_NOT_SET, LOG_OPEN_FAILED, EMPTY = 0x800001FF, 0x80000200, 0x80000201
 NOT_SUCCESS, ADDRESS_UNCHECKED, ADDRESS_UNCHANGED = 0x80000202, 0x80000203, 0x400002C2
+GENERIC_ERROR, GENERIC_WARNING, GENERIC_INFO = 0xC0007530, 0x80007531, 0x40007532
 
 
 def write_settings(path, url='', interval=600, log=0, timeout=10, **optional):
@@ -43,18 +45,25 @@ def write_settings(path, url='', interval=600, log=0, timeout=10, **optional):
     path.write_bytes(('\r\n'.join(lines) + '\r\n').encode('cp932'))
 
 
-def lastlog_bytes(path):
-    """The raw value of lastlog in the settings file, or None."""
+def add_record(path, number, **keys):
+    """Appends section [settingN] with keys to a settings file."""
+    lines = [f'[setting{number}]'] + [f'{key}={value}' for key, value in keys.items()]
+    path.write_bytes(path.read_bytes() + ('\r\n'.join(lines) + '\r\n').encode('cp932'))
+
+
+def lastlog_bytes(path, key='lastlog'):
+    """The raw value of lastlog (or lastlogN) in the settings file, or None."""
     if not path.exists():
         return None
+    prefix = key.encode() + b'='
     for line in path.read_bytes().split(b'\r\n'):
-        if line.lower().startswith(b'lastlog='):
-            return line[len(b'lastlog='):]
+        if line.lower().startswith(prefix):
+            return line[len(prefix):]
     return None
 
 
-def lastlog_text(path):
+def lastlog_text(path, key='lastlog'):
     """The message text of the status line, decoded from code page 932."""
-    raw = lastlog_bytes(path)
+    raw = lastlog_bytes(path, key)
     match = STATUS_LINE.match(raw or b'')
     return match.group(1).decode('cp932') if match else None

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A stand-in for a Dynamic DNS provider, and the test server of every HTTP
-scenario: listens on 127.0.0.1 only, on a port the system picks.
+scenario: listens on the loopback only (127.0.0.1, or ::1), on a port the system picks.
 
-Paths it answers:
+Paths it answers (on 127.0.0.1, or ::1 when asked):
   /nic/update       200 "good <address>": records the address the request came from
   /body/N           200 with N bytes of a fixed pattern (streamed, any size)
   /status/N         status N with a small HTML page
@@ -10,6 +10,7 @@ Paths it answers:
   /stall/N          200 promising 2*N bytes, sends N, then stalls (bounded) and closes
   /reset/N[/S]      status S (200) promising 2*N bytes, sends N, then resets the connection
   /slow/S           200 "slow" after S seconds (bounded)
+  /drip             200 promising a long body, then one byte a second (bounded)
   /text/WORD        200 with WORD as the whole body (a provider's "badauth")
   /ip               200 with the address the test set in `address` (a check URL)
 
@@ -94,6 +95,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self._send(200, parts[1].encode())
             elif parts[0] == 'ip':
                 self._send(200, f'{server.address}\r\n'.encode())
+            elif parts[0] == 'drip':
+                self.send_response(200)
+                self.send_header('Content-Length', '1000000')
+                self.end_headers()
+                self.wfile.flush()
+                deadline = time.monotonic() + STALL_LIMIT_S
+                while not server.stop_event.wait(1.0) and time.monotonic() < deadline:
+                    self.wfile.write(b'.')
+                    self.wfile.flush()
+                self.close_connection = True
             elif parts[0] == 'slow':
                 server.stop_event.wait(min(float(parts[1]), STALL_LIMIT_S))
                 self._send(200, b'slow\n')
@@ -118,8 +129,11 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
-    def __init__(self, max_requests=1000, announce=False):
-        super().__init__(('127.0.0.1', 0), Handler)
+    def __init__(self, max_requests=1000, announce=False, host='127.0.0.1'):
+        # host: 127.0.0.1, or ::1 for a record that is updated over IPv6
+        self.address_family = socket.AF_INET6 if ':' in host else socket.AF_INET
+        self.host = host
+        super().__init__((host, 0), Handler)
         self.max_requests = max_requests
         self.announce = announce
         self.requests = []
@@ -134,7 +148,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         return self.server_address[1]
 
     def url(self, path):
-        return f'http://127.0.0.1:{self.port}{path}'
+        host = f'[{self.host}]' if ':' in self.host else self.host
+        return f'http://{host}:{self.port}{path}'
 
     def record(self, path, address, agent, headers=None):
         with self.lock:

@@ -171,6 +171,31 @@ def reported_events(text):
     return [(int(t, 16), int(i, 16)) for t, i in REPORT_EVENT.findall(text)]
 
 
+# With +eventlog, each insertion string follows its event as
+# trace:eventlog:ReportEventW L"..." (Wine's escapes: \xxxx for a character).
+EVENT_STRING = re.compile(r'eventlog:ReportEventW L"((?:[^"\\]|\\.)*)"')
+
+
+def _ansi_bytes(escaped):
+    """The bytes a program gave as ANSI text, from Wine's rendering of the
+    text it made of them with the code page 1252 of a test process."""
+    text = re.sub(r'\\([0-9a-f]{4})', lambda m: chr(int(m.group(1), 16)), escaped)
+    text = re.sub(r'\\(.)', r'\1', text)
+    return bytes(ord(c) if ord(c) < 256 else c.encode('cp1252')[0] for c in text)
+
+
+def reported_strings(text):
+    """The insertion strings of each reported event, as bytes, in order."""
+    events, current = [], None
+    for line in text.splitlines():
+        if REPORT_EVENT.search(line):
+            current = []
+            events.append(current)
+        elif current is not None and EVENT_STRING.search(line):
+            current.append(_ansi_bytes(EVENT_STRING.search(line).group(1)))
+    return events
+
+
 def wait_until(condition, timeout, interval=0.1):
     """Polls condition until it returns a true value or timeout seconds pass."""
     deadline = time.monotonic() + timeout

@@ -3,6 +3,8 @@
 // Japanese texts below are stored as the CP932 bytes the status line needs.
 #include "worker/messages.h"
 
+#include <atomic>
+
 #include "worker/settings.h"
 #include "worker/text.h"
 
@@ -67,13 +69,70 @@ void FormatStatusLine(const platform::LocalTime& t, const char* text,
 
 void (*g_statusLineEcho)(const char* line);
 
-void RecordEvent(uint32_t id) {
+uint32_t GenericIdFor(uint32_t id) {
+    static const uint32_t kGeneric[4] = {MSG_GENERIC_INFO, MSG_GENERIC_INFO, MSG_GENERIC_WARNING,
+                                         MSG_GENERIC_ERROR};
+    return kGeneric[id >> 30];
+}
+
+namespace {
+// Taken rarely and briefly (a status line, a capture chunk): a flag with a
+// short sleep is enough, and needs nothing made before the threads start.
+std::atomic_flag g_recordLock = ATOMIC_FLAG_INIT;
+bool g_sealed;
+int g_recordIndex;  // the selected record less one: zero-initialised, as everything here
+}  // namespace
+
+RecordLock::RecordLock() {
+    while (g_recordLock.test_and_set(std::memory_order_acquire)) platform::SleepMs(1);
+}
+RecordLock::~RecordLock() { g_recordLock.clear(std::memory_order_release); }
+
+bool RecordsSealed() { return g_sealed; }
+
+void SelectRecord(int record) { g_recordIndex = record - 1; }
+int SelectedRecord() { return g_recordIndex + 1; }
+
+void RecordEventLocked(uint32_t id) {
     // The fetching and unchanged-address texts are for the status line only.
     if (id != MSG_URL_FETCHING && id != MSG_ADDRESS_UNCHANGED) {
-        platform::ReportEventToLog(EventTypeFor(id), id);
+        if (g_recordIndex == 0) {
+            platform::ReportEventToLog(EventTypeFor(id), id, nullptr, 0);
+        } else {
+            // "[setting2] " and the text: the Event Viewer shows which record.
+            char section[20] = "[";
+            char name[16];
+            RecordSection(SelectedRecord(), name);
+            AppendCut(section, sizeof section, name);
+            AppendCut(section, sizeof section, "] ");
+            const char* strings[2] = {section, CatalogueText(id)};
+            const uint32_t generic = GenericIdFor(id);
+            platform::ReportEventToLog(EventTypeFor(generic), generic, strings, 2);
+        }
     }
     char line[kStatusLineSize];
     FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id), line);
-    WriteStatusLine(line);
+    WriteStatusLine(SelectedRecord(), line);
     if (g_statusLineEcho) g_statusLineEcho(line);
+}
+
+void RecordEvent(uint32_t id) {
+    RecordLock lock;
+    if (!g_sealed) RecordEventLocked(id);
+}
+
+void SealRecords(uint32_t lastId, void (*beforeLast)()) {
+    RecordLock lock;
+    if (g_sealed) return;
+    if (beforeLast) beforeLast();
+    // The end is the service's, whichever record was under way.
+    g_recordIndex = 0;
+    RecordEventLocked(lastId);
+    g_sealed = true;
+}
+
+void UnsealRecords() {
+    RecordLock lock;
+    g_sealed = false;
+    g_recordIndex = 0;
 }

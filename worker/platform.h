@@ -16,10 +16,17 @@ constexpr uint32_t kWaitObject0 = 0;
 constexpr uint32_t kWaitTimeout = 0x102;
 
 Handle CreateManualResetEvent();       // unnamed, not signalled; null on failure
+Handle CreateAutoResetEvent();         // unnamed, not signalled; null on failure
 bool SetEventSignal(Handle event);
 uint32_t WaitForEvent(Handle event, uint32_t milliseconds);
+// Waits for either event: kWaitObject0 when stop is set, kWaitObject0 + 1
+// when now is set (an auto-reset event, cleared by the wait), else
+// kWaitTimeout after the time given.
+uint32_t WaitForWork(Handle stop, Handle now, uint32_t milliseconds);
 void CloseKernelHandle(Handle handle);
 uint32_t TickCount();                  // milliseconds since boot, wraps at 2^32
+uint32_t LastError();                  // of the last failed call on this thread
+void SleepMs(uint32_t milliseconds);
 
 struct LocalTime {
     int year, month, day, hour, minute, second;
@@ -52,12 +59,17 @@ void ProfileText(const char* section, const char* key, const char* fallback,
                    char* buffer, uint32_t size, const char* file);
 bool WriteProfileText(const char* section, const char* key, const char* value,
                         const char* file);
+// The names of the file's sections, each NUL-terminated, the list ended by
+// an empty name; cut (whole names only) to fit size bytes.
+void ProfileSectionNames(char* buffer, uint32_t size, const char* file);
 
 // ---- event log -------------------------------------------------------------
 
-// Opens the service's event source, writes one event without insertion
-// strings or data, closes the source. 1 when the event was written.
-int ReportEventToLog(uint16_t type, uint32_t messageId);
+// Opens the service's event source, writes one event with count insertion
+// strings (none: null and 0) and no data, closes the source. 1 when the
+// event was written.
+int ReportEventToLog(uint16_t type, uint32_t messageId, const char* const* strings,
+                     uint16_t count);
 
 // ---- capture file ----------------------------------------------------------
 
@@ -94,5 +106,46 @@ size_t InternetErrorMessage(uint32_t error, char* buffer, size_t size);
 // The response text the server left for an extended error (12003), cut and
 // terminated like the above; 0 when there is none.
 size_t InternetLastResponseText(char* buffer, size_t size);
+
+// ---- this machine's own IPv6 addresses -----------------------------------
+
+struct LocalIpv6Address {
+    uint8_t bytes[16];
+    bool preferred;     // usable: not tentative, duplicate or deprecated
+    bool temporary;     // a temporary (privacy) address
+    bool adapterUp;
+    bool defaultRoute;  // its adapter has an IPv6 default gateway
+    uint32_t metric;    // its adapter's IPv6 interface metric
+};
+// Up to max of this machine's unicast IPv6 addresses; how many (0 where the
+// IP Helper library or its function is missing).
+size_t LocalIpv6Addresses(LocalIpv6Address* list, size_t max);
+
+// ---- whole files: the settings file's rewrite, private files -----------
+
+enum class FileRead { Read, Missing, Failed };
+// The whole of a file of at most limit bytes, in memory of std::malloc
+// (*bytes, one byte longer than *size); Failed for a larger file or when it
+// cannot be read.
+FileRead ReadWholeFile(const char* path, uint32_t limit, char** bytes, uint32_t* size);
+// The access list of a file or folder, as a self-relative security
+// descriptor (*size bytes) in memory of std::malloc; null when it cannot be
+// read.
+char* ReadAccessList(const char* path, uint32_t* size);
+// Creates path afresh (over a leftover), holding data, flushed to the disk,
+// with like's access list and attributes, or the private list when there is
+// no like. Fails, leaving nothing at path, when like is read-only or
+// anything goes wrong.
+bool WriteFileLike(const char* path, const char* like, const void* data, uint32_t size);
+// A second name, link, for the file at path.
+bool LinkFile(const char* path, const char* link);
+// Puts the file at from in to's place in one step, over an existing to only
+// with replace; refused while anybody holds to open.
+bool MoveFileOver(const char* from, const char* to, bool replace);
+bool RemoveFile(const char* path);
+uint32_t ProcessId();
+// Gives the file the private list: SYSTEM and the Administrators only,
+// nothing inherited. true also when there is no such file.
+bool MakeFilePrivate(const char* path);
 
 }  // namespace platform

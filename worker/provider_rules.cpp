@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "worker/text.h"
+
 void StartBodyMatch(BodyMatch* match, const char* text) {
     match->text = text;
     match->length = std::strlen(text);
@@ -90,4 +92,65 @@ bool BasicAuthorizationHeader(const char* user, const char* password, char* head
     *out++ = '\n';
     *out = '\0';
     return true;
+}
+
+void StartStopwatch(Stopwatch* watch, uint32_t now) {
+    watch->start = now;
+    watch->last = 0;
+    watch->over = false;
+}
+
+uint64_t ReadStopwatch(Stopwatch* watch, uint32_t now) {
+    const uint32_t elapsed = now - watch->start;  // modulo 2^32
+    if (elapsed < watch->last) watch->over = true;
+    watch->last = elapsed;
+    return watch->over ? uint64_t{1} << 32 : elapsed;
+}
+
+namespace {
+const char kAddressMarker[] = "{address}";
+
+// The next "{address}" in text at or after p, walking whole characters.
+const char* NextMarker(const char* p) {
+    for (; *p; p += IsLeadByte(*p) && p[1] ? 2 : 1) {
+        if (std::strncmp(p, kAddressMarker, sizeof kAddressMarker - 1) == 0) return p;
+    }
+    return nullptr;
+}
+}  // namespace
+
+bool HasAddressMarker(const char* url) { return NextMarker(url) != nullptr; }
+
+bool WithAddress(const char* url, const char* address, char* out, size_t size) {
+    size_t used = 0;
+    const size_t addressLength = std::strlen(address);
+    for (;;) {
+        const char* marker = NextMarker(url);
+        const size_t take = marker ? static_cast<size_t>(marker - url) : std::strlen(url);
+        const size_t add = take + (marker ? addressLength : 0);
+        if (used + add >= size) {
+            if (size) out[0] = '\0';
+            return false;
+        }
+        std::memcpy(out + used, url, take);
+        if (marker) std::memcpy(out + used + take, address, addressLength);
+        used += add;
+        if (!marker) break;
+        url = marker + sizeof kAddressMarker - 1;
+    }
+    out[used] = '\0';
+    return true;
+}
+
+namespace {
+uint32_t Fnv1a(uint32_t hash, const char* text) {
+    for (const char* p = text;; ++p) {
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+        if (!*p) return hash;  // the NUL too: "ab","c" and "a","bc" differ
+    }
+}
+}  // namespace
+
+uint32_t Fingerprint(const char* a, const char* b) {
+    return Fnv1a(Fnv1a(2166136261u, a), b) | 1;
 }

@@ -40,3 +40,25 @@ void TakeAddress(const void* body, size_t size, char* address);
 // "Authorization: Basic <base64 of user:password>\r\n" in header; false
 // (and header empty) when it does not fit in size bytes.
 bool BasicAuthorizationHeader(const char* user, const char* password, char* header, size_t size);
+
+// Milliseconds since a moment, from the 32-bit tick count, which wraps
+// every 49.7 days. Read at every tick, it notices when the time since that
+// moment has passed 2^32 ms (the count came round below where it was) and
+// from then on reports more than any 32-bit wait: every wait up to the
+// largest one is reached, none is jumped over by the wrap.
+struct Stopwatch {
+    uint32_t start;
+    uint32_t last;
+    bool over;
+};
+void StartStopwatch(Stopwatch* watch, uint32_t now);
+uint64_t ReadStopwatch(Stopwatch* watch, uint32_t now);
+
+// The URL with each "{address}" replaced by address, in out (size bytes);
+// false when the result does not fit. Walks characters, so the trail byte
+// of a double-byte character is never taken for a brace.
+bool WithAddress(const char* url, const char* address, char* out, size_t size);
+bool HasAddressMarker(const char* url);
+
+// A fingerprint of two texts (never 0), to tell whether they changed.
+uint32_t Fingerprint(const char* a, const char* b);

@@ -2,6 +2,8 @@
 // settings re-read at every tick.
 #include "worker/settings.h"
 
+#include <cstring>
+
 #include "worker/platform.h"
 #include "worker/text.h"
 
@@ -15,13 +17,13 @@ const char kLogSection[] = "log";
 
 char g_settingsPath[kLocationSize];
 char g_capturePath[kLocationSize];
-char g_currentUrl[kUrlBufferSize];
+char g_currentUrl[kUrlReadSize];
 uint32_t g_intervalMs;
 uint32_t g_captureFlag;
 uint32_t g_timeoutMs;
 char g_okBody[kShortSettingSize];
 uint32_t g_retryMs;
-char g_checkUrl[kUrlBufferSize];
+char g_checkUrl[kUrlReadSize];
 uint32_t g_forceMs;
 char g_agent[kShortSettingSize];
 char g_user[kShortSettingSize];
@@ -52,24 +54,75 @@ void ComputeLocations() {
     JoinLocation(own, kCaptureFileName, g_capturePath);
 }
 
+void CapturePathFor(int record, char (&path)[kLocationSize]) {
+    CopyCut(path, sizeof path, g_capturePath, std::strlen(g_capturePath));
+    if (record <= 1) return;
+    // Both names lie in the program's folder: replace "pelkor.txt".
+    const char name[] = {'p', 'e', 'l', 'k', 'o', 'r', static_cast<char>('0' + record), '\0'};
+    path[std::strlen(path) - (sizeof kCaptureFileName - 1)] = '\0';
+    AppendCut(path, sizeof path, name);
+    AppendCut(path, sizeof path, ".txt");
+}
+
+void RecordSection(int record, char (&section)[16]) {
+    section[0] = '\0';
+    AppendCut(section, sizeof section, kSettingSection);
+    if (record > 1) AppendDecimal(section, sizeof section, record, 1);
+}
+
+uint32_t RecordsPresent() {
+    // Room for some two hundred section names: far more than a settings
+    // file has. (Below a page, so the frame needs no stack probe.)
+    char names[2048];
+    platform::ProfileSectionNames(names, sizeof names, g_settingsPath);
+    uint32_t present = 1u << 1;
+    for (const char* name = names; *name; name += std::strlen(name) + 1) {
+        for (int record = 2; record <= kRecordCount; ++record) {
+            char section[16];
+            RecordSection(record, section);
+            if (EqualsIgnoringAsciiCase(name, section)) present |= 1u << record;
+        }
+    }
+    return present;
+}
+
 namespace {
+// What a key absent from a record's own section reads as: no value a user
+// writes, since a line cannot hold this byte alone.
+const char kAbsent[] = "\x01";
+
+char g_section[16];
+int g_readingRecord;
+
+// A number of record n: its own section's, else [setting]'s, else fallback.
 int Number(const char* key, int fallback) {
-    return platform::ProfileInt(kSettingSection, key, fallback, g_settingsPath);
+    const int shared = platform::ProfileInt(kSettingSection, key, fallback, g_settingsPath);
+    if (g_readingRecord == 1) return shared;
+    return platform::ProfileInt(g_section, key, shared, g_settingsPath);
 }
 void Text(const char* key, char* buffer, uint32_t size) {
+    if (g_readingRecord > 1) {
+        platform::ProfileText(g_section, key, kAbsent, buffer, size, g_settingsPath);
+        if (std::strcmp(buffer, kAbsent) != 0) return;
+    }
     platform::ProfileText(kSettingSection, key, "", buffer, size, g_settingsPath);
 }
 }  // namespace
 
-void ReadSettings() {
+void ReadSettings() { ReadRecordSettings(1); }
+
+void ReadRecordSettings(int record) {
+    g_readingRecord = record;
+    RecordSection(record, g_section);
     SettingNumbers& n = g_settingNumbers;
     n.interval = Number("interval", kDefaultIntervalSeconds);
     n.log = Number("log", kDefaultCapture);
     n.timeout = Number("timeout", kDefaultTimeoutSeconds);
-    Text("url", g_currentUrl, kUrlBufferSize);
+    // The URL is the record's own: a section without one has none.
+    platform::ProfileText(g_section, "url", "", g_currentUrl, kUrlReadSize, g_settingsPath);
     Text("okbody", g_okBody, kShortSettingSize);
     n.retry = Number("retry", 0);
-    Text("checkurl", g_checkUrl, kUrlBufferSize);
+    Text("checkurl", g_checkUrl, kUrlReadSize);
     n.force = Number("force", kDefaultForceDays);
     Text("agent", g_agent, kShortSettingSize);
     Text("user", g_user, kShortSettingSize);
@@ -86,6 +139,10 @@ void ReadSettings() {
     g_forceMs = SaturatingProduct(static_cast<uint32_t>(n.force), kMsPerDay);
 }
 
-void WriteStatusLine(const char* line) {
-    platform::WriteProfileText(kLogSection, "lastlog", line, g_settingsPath);
+bool IsOverlong(const char* url) { return std::strlen(url) >= kUrlBufferSize; }
+
+void WriteStatusLine(int record, const char* line) {
+    char key[16] = "lastlog";
+    if (record > 1) AppendDecimal(key, sizeof key, record, 1);
+    platform::WriteProfileText(kLogSection, key, line, g_settingsPath);
 }

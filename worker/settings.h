@@ -9,7 +9,12 @@
 #include "worker/provider_rules.h"
 
 constexpr uint32_t kUrlBufferSize = 1024;
+// A URL is read with one byte more than the longest one requested, so that
+// a longer one is seen as such instead of being requested cut.
+constexpr uint32_t kUrlReadSize = kUrlBufferSize + 1;
 constexpr uint32_t kShortestUrl = 5;  // a URL of 4 bytes or fewer is not set
+// Record 1 is section [setting]; records 2 to 9 are [setting2] ... [setting9].
+constexpr int kRecordCount = 9;
 constexpr int kDefaultIntervalSeconds = 600;
 constexpr int kDefaultCapture = 0;
 constexpr int kDefaultTimeoutSeconds = 10;
@@ -26,7 +31,7 @@ static_assert(sizeof "pelkor.ini" <= 16 && sizeof "pelkor.txt" <= 16, "file name
 
 extern char g_settingsPath[kLocationSize];
 extern char g_capturePath[kLocationSize];
-extern char g_currentUrl[kUrlBufferSize];
+extern char g_currentUrl[kUrlReadSize];
 extern uint32_t g_intervalMs;
 extern uint32_t g_captureFlag;
 extern uint32_t g_timeoutMs;
@@ -34,7 +39,7 @@ extern uint32_t g_timeoutMs;
 // Optional keys: absent, empty or 0, each leaves the request as it always was.
 extern char g_okBody[kShortSettingSize];    // success only when the body holds it
 extern uint32_t g_retryMs;                  // first retry after a failed update
-extern char g_checkUrl[kUrlBufferSize];     // answers this machine's public address
+extern char g_checkUrl[kUrlReadSize];       // answers this machine's public address
 extern uint32_t g_forceMs;                  // update after this long even unchanged
 extern char g_agent[kShortSettingSize];     // User-Agent
 extern char g_user[kShortSettingSize];      // Basic credentials of every update
@@ -49,7 +54,19 @@ extern SettingNumbers g_settingNumbers;
 
 // Both paths from the drive and folder of the running program.
 void ComputeLocations();
+// Record n's capture file: pelkor.txt for record 1, pelkorN.txt for the others.
+void CapturePathFor(int record, char (&path)[kLocationSize]);
 // interval, log, timeout, url, then the optional keys, from section [setting].
 void ReadSettings();
-// lastlog in section [log]; the result is not examined.
-void WriteStatusLine(const char* line);
+// The same for record n from its own section; a key other than url that the
+// section lacks takes [setting]'s value.
+void ReadRecordSettings(int record);
+// "setting" for record 1, "settingN" for the others.
+void RecordSection(int record, char (&section)[16]);
+// Which records the settings file defines: bit n for [settingN], bit 1
+// always (record 1 is there even without a file).
+uint32_t RecordsPresent();
+// lastlog (record 1) or lastlogN in section [log]; the result is not examined.
+void WriteStatusLine(int record, const char* line);
+// A URL (or check URL) too long to be requested whole.
+bool IsOverlong(const char* url);

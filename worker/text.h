@@ -1,15 +1,36 @@
 // Bounded copies into fixed, NUL-terminated buffers: what does not fit is
-// cut, and the result is always terminated.
+// cut, never inside a double-byte character, and the result is always
+// terminated. Texts are code page 932.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 
-// Copies the first length bytes of text (cut to size - 1) into buffer and
-// terminates it; returns the length copied.
+// A lead byte of code page 932: it and the byte after it are one character,
+// whatever that second byte looks like (a backslash, a bracket, a letter).
+inline bool IsLeadByte(char c) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// The longest start of the length bytes of text, at most limit bytes,
+// that ends on a whole character.
+inline size_t WholeCharacters(const char* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    size_t at = 0;
+    while (at < limit) {
+        const size_t next = at + (IsLeadByte(text[at]) ? 2 : 1);
+        if (next > limit) break;
+        at = next;
+    }
+    return at;
+}
+
+// Copies the first length bytes of text (cut to size - 1, on a whole
+// character) into buffer and terminates it; returns the length copied.
 inline size_t CopyCut(char* buffer, size_t size, const char* text, size_t length) {
     if (size == 0) return 0;
-    if (length > size - 1) length = size - 1;
+    length = WholeCharacters(text, length, size - 1);
     std::memmove(buffer, text, length);
     buffer[length] = '\0';
     return length;

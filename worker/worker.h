@@ -1,6 +1,6 @@
 // The update worker: a thread that wakes every tick, re-reads the settings
-// and requests the configured URL when the interval has passed or the URL
-// has changed.
+// and, for each record that is due (its interval has passed or its URL has
+// changed), requests the record's URL.
 #pragma once
 
 #include <cstdint>
@@ -26,23 +26,36 @@ constexpr uint32_t kTimeoutOptions[] = {
 
 // Thread routine: runs the worker until it is told to stop; always 0.
 uint32_t WorkerThreadMain(void* parameter);
-// 1 after an orderly end, 0 when the worker stop event cannot be created.
+// 1 after an orderly end, 0 when the worker's events cannot be created.
 int RunWorker();
 // Sets the worker stop event; 1 without doing anything when there is none.
+// A request under way stops at its next chunk, and no further record starts.
 int RequestWorkerStop();
-// Creates the worker stop event unless it exists already. A host calls it
-// before it starts the worker thread, so that a stop request that comes
-// before the worker runs is not lost. false when it cannot be created.
-bool CreateWorkerStopEvent();
-// Closes the worker stop event when no worker thread ran to close it.
-void CloseWorkerStopEvent();
-// One tick's work.
+// Makes the worker run one update of every record at once, as -once does;
+// requests made while one runs are folded into one update after it.
+void RequestUpdateNow();
+// The machine woke from sleep: the next tick updates every record as if due.
+void NoteResume();
+// Creates the worker's stop and update-now events unless they exist. A host
+// calls it before it starts the worker thread, so that a stop request that
+// comes before the worker runs is not lost. 0, or the error of the failure.
+uint32_t CreateWorkerEvents();
+// Closes the worker's events when no worker thread ran to close them.
+void CloseWorkerEvents();
+// Ends the worker's recording for a worker that could not end in time (a
+// request that does not return): closes the capture file as it stands,
+// records the end, and from then on the worker records and writes nothing.
+void SealWorker();
+
+// One tick's work: every record that is due, one after another.
 void RunUpdateCycle();
+// The same for every record that has a URL, due or not.
+void RunUpdateNowCycle();
 // Whether the URL read last is long enough to be requested.
 bool UrlIsSet();
-// One update of the URL read last, without the due test: the check URL
-// first when set, then the request. True when the success event was
-// recorded.
+// One update of the selected record with the settings read last, without
+// the due test: the check first when set, then the request. True when the
+// success event was recorded.
 bool RunUpdateNow();
 
 // Worker state from one cycle to the next, reset by RunWorker.

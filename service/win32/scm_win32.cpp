@@ -2,6 +2,7 @@
 // the registry, events and the worker's thread, all ANSI.
 #include "service/win32/win32.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "service/scm.h"
@@ -33,10 +34,11 @@ namespace scm {
 
 bool StartDispatcher() {
     InitializeCriticalSection(&g_statusLock);
-    SERVICE_TABLE_ENTRYA dispatchTable[] = {
-        {const_cast<char*>(kServiceName), ServiceMainEntry},
-        {nullptr, nullptr},
-    };
+    // Filled in place (an initialised table would cost the program a data
+    // section of its own): the service, then the terminating entry.
+    SERVICE_TABLE_ENTRYA dispatchTable[2] = {};
+    dispatchTable[0].lpServiceName = const_cast<char*>(kServiceName);
+    dispatchTable[0].lpServiceProc = ServiceMainEntry;
     return StartServiceCtrlDispatcherA(dispatchTable) != FALSE;
 }
 
@@ -57,12 +59,23 @@ void UnlockStatus() { LeaveCriticalSection(&g_statusLock); }
 Handle CreateManualResetEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 bool SignalEvent(Handle event) { return SetEvent(event) != FALSE; }
 void WaitForever(Handle handle) { WaitForSingleObject(handle, INFINITE); }
+bool WaitForThread(Handle thread, uint32_t milliseconds) {
+    return WaitForSingleObject(thread, milliseconds) == WAIT_OBJECT_0;
+}
 void CloseKernelHandle(Handle handle) {
     if (handle) CloseHandle(handle);
 }
 Handle StartWorkerThread() { return CreateThread(nullptr, 0, WorkerEntry, nullptr, 0, nullptr); }
 
 uint32_t LastError() { return GetLastError(); }
+
+void PrintToConsole(const char* text) {
+    // msvcrt's own stdout: the headers' stdout calls a helper that the
+    // static part of the runtime library would add to the program.
+    FILE* out = &__iob_func()[1];
+    std::fputs(text, out);
+    std::fflush(out);
+}
 
 uint32_t ModuleFileName(char* buffer, uint32_t size) {
     const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
@@ -96,6 +109,11 @@ bool ControlServiceStop(Handle service, ServiceStatusRecord* status) {
     const BOOL sent = ControlService(reinterpret_cast<SC_HANDLE>(service), SERVICE_CONTROL_STOP, &record);
     std::memcpy(status, &record, sizeof record);
     return sent != FALSE;
+}
+
+bool ControlServiceCode(Handle service, uint32_t control) {
+    SERVICE_STATUS record;
+    return ControlService(reinterpret_cast<SC_HANDLE>(service), control, &record) != FALSE;
 }
 
 bool QueryServiceState(Handle service, ServiceStatusRecord* status) {

@@ -92,3 +92,45 @@ def test_once_runs_one_update_from_the_console(wine, programs, server, path, cod
     assert lines[-1].endswith(last_text)
     assert pf.lastlog_text(folder / 'pelkor.ini') == last_text
     assert update_paths(server) == [path]
+
+
+def test_two_records_update_side_by_side_over_ipv4_and_ipv6(wine, programs, server):
+    """Record 1 (an A record) on 127.0.0.1 as always; record 2 (an AAAA
+    record) at a provider reached over ::1, the address that a check URL gave
+    in its URL. A failing record 2 leaves record 1 as it was."""
+    v6 = stand_in_provider.Server(host='::1').start()
+    try:
+        server.address = '2001:db8::5'
+        worker = Worker(wine, programs, url=server.url('/nic/update'), interval=1)
+        pf.add_record(worker.ini, 2, url=v6.url('/nic/update?hostname=home&myip={address}'),
+                      checkurl=server.url('/ip'), log=1, interval=600)
+        worker.start(debug='+pid,fixme+advapi,+eventlog')
+        assert winebox.wait_until(
+            lambda: pf.lastlog_text(worker.ini, 'lastlog2') == pf.TEXTS[pf.FETCHED], 15), \
+            worker.events()
+        assert [(p, a) for p, a, _ in v6.requests] == [('/nic/update?hostname=home&myip=2001:db8::5',
+                                                        '::1')]
+        assert (worker.dir / 'pelkor2.txt').read_bytes() == b'good ::1\n'
+
+        # Record 2 now fails; record 1 goes on updating at its interval.
+        text = worker.ini.read_bytes().replace(b'/nic/update?hostname=home', b'/status/500?hostname=home')
+        worker.ini.write_bytes(text)
+        updates = update_paths(server).count('/nic/update')
+        assert winebox.wait_until(lambda: pf.GENERIC_ERROR in worker.events(), 15), worker.events()
+        assert winebox.wait_until(
+            lambda: update_paths(server).count('/nic/update') >= updates + 2, 15), update_paths(server)
+        events = worker.stop()
+        assert pf.lastlog_text(worker.ini) == pf.TEXTS[pf.END]
+        assert pf.lastlog_text(worker.ini, 'lastlog2') == pf.TEXTS[pf.NOT_OK]
+
+        # Record 1's events as always; record 2's under the generic entries,
+        # the section and the text as their two insertion strings.
+        assert set(events) == {pf.START, pf.FETCHED, pf.GENERIC_INFO, pf.GENERIC_ERROR, pf.END}
+        strings = winebox.reported_strings(worker.stderr.read_text(errors='replace'))
+        for event_id, inserted in zip(events, strings):
+            expected = {pf.GENERIC_INFO: pf.FETCHED, pf.GENERIC_ERROR: pf.NOT_OK}.get(event_id)
+            assert inserted == ([b'[setting2] ', pf.TEXTS[expected].encode('cp932')]
+                                if expected else []), (hex(event_id), inserted)
+    finally:
+        v6.stop()
+

@@ -3,6 +3,7 @@ install and remove, start, the worker's first tick, stop, and the reports
 the service makes on the way (traced by Wine's service channel)."""
 import re
 import shutil
+import socket
 import time
 
 import pytest
@@ -70,6 +71,9 @@ def box(wine_template, tmp_path):
 
 def test_install_registers_the_quoted_path_and_terminated_values(box, programs):
     service = Service(box, programs)
+    # A folder only SYSTEM may write to (Wine's reading of no mode bits):
+    # -install adds no warning about it.
+    service.dir.chmod(0)
     assert service.command('-install') == (0, 'Pelkor Service installed.\n')
 
     query = text(box.reg_query('HKLM\\' + SERVICE_KEY).stdout)
@@ -108,19 +112,63 @@ def test_runs_as_a_service_with_the_release_tick_and_stops_cleanly(box, programs
     assert service.events() == [pf.START, pf.URL_NOT_SET, pf.END]
     assert service.reports() == [
         (2, 0, 100, 0, 1, 3000), (2, 0, 200, 0, 2, 3000), (2, 0, 300, 0, 3, 3000),
-        (4, 0x45, 0, 0, 0, 0), (3, 0x45, 0, 0, 4, 0), (1, 0x45, 0, 0, 0, 0)]
+        (4, 0x45, 0, 0, 0, 0), (3, 0x45, 0, 0, 4, 2000), (1, 0x45, 0, 0, 0, 0)]
 
 
-def test_a_stop_during_a_slow_request_waits_for_its_end(box, programs, server):
-    service = Service(box, programs, 'pelkor_fasttick.exe', url=server.url('/slow/4'))
+@pytest.fixture
+def unaccepted():
+    """A URL on 127.0.0.1 whose listener never accepts: its queue is kept
+    full, so a further connection hangs in its handshake."""
+    with socket.socket() as listener:
+        listener.bind(('127.0.0.1', 0))
+        listener.listen(0)
+        fillers = []
+        for _ in range(4):
+            filler = socket.socket()
+            filler.setblocking(False)
+            filler.connect_ex(listener.getsockname())
+            fillers.append(filler)
+        yield f'http://127.0.0.1:{listener.getsockname()[1]}/nic/update'
+        for filler in fillers:
+            filler.close()
+
+
+def without_lastlog(data):
+    return [line for line in data.split(b'\r\n') if not line.startswith(b'lastlog=')]
+
+
+@pytest.mark.parametrize('provider, how', [
+    ('answers_never', 'sc stop'), ('drips', 'sc stop'), ('accepts_never', '-remove')])
+def test_a_stop_ends_a_stalled_request_within_two_seconds(box, programs, server, unaccepted,
+                                                          provider, how):
+    url = {'answers_never': server.url('/slow/20'), 'drips': server.url('/drip'),
+           'accepts_never': unaccepted}[provider]
+    service = Service(box, programs, url=url, log=1)  # as released: the 15-second tick
+    settings = without_lastlog(service.ini.read_bytes())
     service.command('-install')
     service.sc('start')
-    assert winebox.wait_until(lambda: server.requests, 20)
+    service.wait_for_state(4)
+    # An update on request starts at once, not at the first tick.
+    assert service.command('-now') == (0, 'Pelkor Service: update requested.\n')
+    assert winebox.wait_until(
+        lambda: pf.lastlog_text(service.ini) == pf.TEXTS[pf.FETCHING], 2), service.events()
+    time.sleep(1.5)  # well inside the request: the server holds it for 20 s
+
     asked = time.monotonic()
-    service.sc('stop')
-    service.wait_for_state(1)
-    assert time.monotonic() - asked > 2.5  # the answer came 4 s after the request
-    assert service.events() == [pf.START, pf.FETCHED, pf.END]
+    if how == 'sc stop':
+        assert service.sc('stop').returncode == 0  # answered at once, no 1053
+    else:
+        code, output = service.command('-remove')
+        assert re.fullmatch(r'Stopping Pelkor Service\.\.*\nPelkor Service stopped\.\n'
+                            r'Pelkor Service removed\.\n', output), output
+    assert winebox.wait_until(lambda: service.state() in (1, None), 2 - (time.monotonic() - asked))
+
+    assert service.events() == [pf.START, pf.END]  # the ended request is no success
+    assert pf.lastlog_text(service.ini) == pf.TEXTS[pf.END]
+    assert without_lastlog(service.ini.read_bytes()) == settings
+    capture = service.dir / 'pelkor.txt'
+    if provider == 'drips':  # what had arrived, closed with the service
+        assert set(capture.read_bytes()) <= {ord('.')}
 
 
 def test_remove_stops_a_running_service_and_keeps_the_event_source(box, programs):

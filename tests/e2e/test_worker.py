@@ -26,8 +26,8 @@ class Worker:
         self.stderr = wine.prefix.parent / 'worker-stderr.log'
         self.process = None
 
-    def start(self):
-        self.process = self.wine.popen(['C:\\pelkor\\pelkor.exe'], self.stderr)
+    def start(self, debug='+pid,fixme+advapi'):
+        self.process = self.wine.popen(['C:\\pelkor\\pelkor.exe'], self.stderr, debug=debug)
         return self
 
     def events(self):

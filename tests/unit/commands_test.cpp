@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fake_platform.h"
 #include "fake_scm.h"
 #include "row_name.h"
 #include "service/commands.h"
@@ -40,6 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentRow{{"-Remove"}, Command::Remove},
                       ArgumentRow{{"/REMOVE"}, Command::Remove},
                       ArgumentRow{{"/Once"}, Command::Once},
+                      ArgumentRow{{"-NOW"}, Command::Now},
                       ArgumentRow{{"-installs"}, Command::Dispatch},
                       ArgumentRow{{"-remove2"}, Command::Dispatch},
                       ArgumentRow{{"remove"}, Command::Dispatch},
@@ -192,6 +194,78 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"RemoveOfAMissingService", "-remove", [] {}, "OpenService failed - 1060\n"},
         FailureRow{"RemoveWhoseDeleteFails", "-remove", [] { state.serviceExists = state.deleteFails = true; },
                    "DeleteService failed - 1072\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct NowRow {
+    const char* name;
+    void (*script)();
+    int exitCode;
+    const char* output;
+};
+
+class UpdateNow : public Commands, public ::testing::WithParamInterface<NowRow> {};
+
+// -now sends the update-now control and says in one line what came of it.
+TEST_P(UpdateNow, AsksTheRunningServiceOrSaysWhyNot) {
+    GetParam().script();
+    CaptureStdout();
+    EXPECT_EQ(Run({"-now"}), GetParam().exitCode);
+    EXPECT_EQ(GetCapturedStdout(), GetParam().output);
+    EXPECT_EQ(state.controlCodesSent,
+              GetParam().exitCode == 0 ? std::vector<uint32_t>{128} : std::vector<uint32_t>{});
+    EXPECT_EQ(state.openHandles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UpdateNow,
+    ::testing::Values(
+        NowRow{"Running",
+               [] {
+                   state.serviceExists = true;
+                   state.serviceState = SERVICE_STATE_RUNNING;
+               },
+               0, "Pelkor Service: update requested.\n"},
+        NowRow{"NotInstalled", [] {}, 1, "Pelkor Service: not installed - 1060\n"},
+        NowRow{"NotRunning", [] { state.serviceExists = true; }, 1,
+               "Pelkor Service: not running - 1062\n"},
+        NowRow{"AccessDenied", [] { state.managerFails = true; }, 1,
+               "Pelkor Service: access denied - 5\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+
+struct InstallFolderRow {
+    const char* name;
+    std::string folderList;  // as the platform reads the folder's descriptor
+    const char* output;
+};
+
+class InstallFolder : public Commands, public ::testing::WithParamInterface<InstallFolderRow> {};
+
+// -install makes the settings file private and warns, in one line more,
+// only of a folder others may write to.
+TEST_P(InstallFolder, MakesTheSettingsPrivateAndWarnsOfAnOpenFolder) {
+    fake::state.accessLists["C:\\Program Files\\pelkor\\"] = GetParam().folderList;
+    CaptureStdout();
+    EXPECT_EQ(Run({"-install"}), 0);
+    EXPECT_EQ(GetCapturedStdout(), GetParam().output);
+    EXPECT_EQ(fake::state.madePrivate,
+              std::vector<std::string>{"C:\\Program Files\\pelkor\\pelkor.ini"});
+}
+
+// Self-relative descriptors: with an empty list, and with none at all.
+const std::string kEmptyList("\x01\x00\x04\x80\0\0\0\0\0\0\0\0\0\0\0\0\x14\0\0\0"
+                             "\x02\0\x08\0\0\0\0\0",
+                             28);
+const std::string kNoList("\x01\x00\x00\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, InstallFolder,
+    ::testing::Values(
+        InstallFolderRow{"Private", kEmptyList, "Pelkor Service installed.\n"},
+        InstallFolderRow{"OpenToAll", kNoList,
+                         "Pelkor Service installed.\nWarning: users other than SYSTEM and "
+                         "Administrators may write to C:\\Program Files\\pelkor\\ and could "
+                         "replace a program that runs as LocalSystem.\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,10 @@ namespace fake {
 
 State state;
 
+std::mutex g_stallMutex;
+std::condition_variable g_stallChanged;
+bool g_stalled, g_released;
+
 namespace {
 std::string Key(const std::string& file, const char* section, const char* key) {
     std::string k = file + "|" + section + "/" + key;
@@ -22,16 +29,17 @@ std::string Key(const std::string& file, const char* section, const char* key) {
 }
 
 // Handles handed out by the fake: addresses of these tags.
-char kEventTag, kFileTag, kRootTag, kRequestTag;
+char kEventTag, kNowTag, kFileTag, kRootTag, kRequestTag;
 }  // namespace
 
 // The scripted answer to the request under way.
 const Response* current = &state.response;
 
 void Reset() {
-    // A stop event left by a worker that never ran would outlive the test.
-    CloseWorkerStopEvent();
+    // Events left by a worker that never ran would outlive the test.
+    CloseWorkerEvents();
     state = State();
+    g_released = false;
     current = &state.response;
     ResetWorkerState();
     ComputeLocations();
@@ -45,9 +53,41 @@ void RemoveSetting(const std::string& key) {
     state.profile.erase(Key(g_settingsPath, "setting", key.c_str()));
 }
 
-std::string StatusLine() {
-    auto it = state.profile.find(Key(g_settingsPath, "log", "lastlog"));
+std::string StatusLine() { return StatusLineOf("lastlog"); }
+
+void SetSectionSetting(const std::string& section, const std::string& key, const std::string& value) {
+    state.profile[Key(g_settingsPath, section.c_str(), key.c_str())] = value;
+}
+
+std::string StatusLineOf(const std::string& key) {
+    auto it = state.profile.find(Key(g_settingsPath, "log", key.c_str()));
     return it == state.profile.end() ? "" : it->second;
+}
+
+
+// Holds the calling (worker) thread until the test releases it.
+void Stall() {
+    std::unique_lock<std::mutex> lock(g_stallMutex);
+    g_stalled = true;
+    g_stallChanged.notify_all();
+    g_stallChanged.wait(lock, [] { return g_released; });
+    g_stalled = false;
+}
+
+bool WaitUntilStalled() {
+    std::unique_lock<std::mutex> lock(g_stallMutex);
+    return g_stallChanged.wait_for(lock, std::chrono::seconds(10), [] { return g_stalled; });
+}
+
+bool Stalled() {
+    std::lock_guard<std::mutex> lock(g_stallMutex);
+    return g_stalled;
+}
+
+void ReleaseStall() {
+    std::lock_guard<std::mutex> lock(g_stallMutex);
+    g_released = true;
+    g_stallChanged.notify_all();
 }
 
 }  // namespace fake
@@ -57,12 +97,23 @@ using fake::current;
 using fake::state;
 
 Handle CreateManualResetEvent() {
-    if (state.eventCreationFails) return nullptr;
+    if (state.eventCreationFails) {
+        state.lastError = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+        return nullptr;
+    }
     ++state.liveEvents;
     return &fake::kEventTag;
 }
-bool SetEventSignal(Handle) {
-    state.timeoutsBeforeStop = 0;
+Handle CreateAutoResetEvent() {
+    ++state.liveEvents;
+    return &fake::kNowTag;
+}
+bool SetEventSignal(Handle event) {
+    if (event == &fake::kNowTag) {
+        state.nowPending = true;
+    } else {
+        state.timeoutsBeforeStop = 0;
+    }
     return true;
 }
 uint32_t WaitForEvent(Handle, uint32_t milliseconds) {
@@ -72,10 +123,21 @@ uint32_t WaitForEvent(Handle, uint32_t milliseconds) {
     state.tick += milliseconds;
     return kWaitTimeout;
 }
+// The stop first, then an update asked for, then the tick.
+uint32_t WaitForWork(Handle stop, Handle, uint32_t milliseconds) {
+    if (state.timeoutsBeforeStop > 0 && state.nowPending) {
+        ++state.waits;
+        state.nowPending = false;
+        return kWaitObject0 + 1;
+    }
+    return WaitForEvent(stop, milliseconds);
+}
 void CloseKernelHandle(Handle handle) {
     if (handle) --state.liveEvents;
 }
 uint32_t TickCount() { return state.tick; }
+uint32_t LastError() { return state.lastError; }
+void SleepMs(uint32_t) {}
 LocalTime CurrentLocalTime() { return state.now; }
 
 // Cut like the real call: at the buffer's size less one.
@@ -106,6 +168,23 @@ void ProfileText(const char* section, const char* key, const char* fallback, cha
     buffer[length] = '\0';
 }
 
+void ProfileSectionNames(char* buffer, uint32_t size, const char* file) {
+    std::string names;
+    const std::string prefix = fake::Key(file, "", "").substr(0, std::strlen(file) + 1);
+    std::string last;
+    for (const auto& entry : state.profile) {
+        if (entry.first.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string section = entry.first.substr(prefix.size(), entry.first.find('/', prefix.size()) - prefix.size());
+        if (section == last) continue;
+        last = section;
+        if (names.size() + section.size() + 2 > size) break;
+        names += section;
+        names += '\0';
+    }
+    names += '\0';
+    std::memcpy(buffer, names.data(), names.size());
+}
+
 bool WriteProfileText(const char* section, const char* key, const char* value,
                       const char* file) {
     state.profile[fake::Key(file, section, key)] = value;
@@ -113,23 +192,30 @@ bool WriteProfileText(const char* section, const char* key, const char* value,
     return true;
 }
 
-int ReportEventToLog(uint16_t type, uint32_t messageId) {
+int ReportEventToLog(uint16_t type, uint32_t messageId, const char* const* strings,
+                     uint16_t count) {
     if (state.eventLogFails) return 0;
     state.events.emplace_back(type, messageId);
+    state.eventStrings.emplace_back(strings, strings + count);
     return 1;
 }
+
+namespace {
+std::string g_openCapture;  // the path of the capture file open
+}  // namespace
 
 Handle OpenCaptureFile(const char* path) {
     if (state.captureLocked) return nullptr;
     ++state.captureOpens;
     ++state.openFiles;
+    g_openCapture = path;
     state.files[path].clear();
     return &fake::kFileTag;
 }
 
 bool WriteCaptureFile(Handle, const void* data, uint32_t size) {
     if (state.captureWrites++ == state.failingWrite) return false;
-    state.files[g_capturePath].append(static_cast<const char*>(data), size);
+    state.files[g_openCapture].append(static_cast<const char*>(data), size);
     return true;
 }
 
@@ -162,6 +248,8 @@ OpenOutcome OpenInternetUrl(Handle, const char* url, const char* headers, Handle
     current = scripted == state.responsesByUrl.end() ? &state.response : &scripted->second;
     state.reads = 0;
     state.tick += state.tickPerRequest;
+    if (current->stallAt == -1) fake::Stall();
+    if (state.duringRequest) state.duringRequest();
     switch (current->outcome) {
         case OpenOutcome::Response:
             ++state.openInternetHandles;
@@ -184,6 +272,7 @@ bool QueryHttpStatus(Handle, uint32_t* status) {
 
 bool ReadInternetChunk(Handle, void* buffer, uint32_t size, uint32_t* read, uint32_t* error) {
     const int index = state.reads++;
+    if (index == current->stallAt) fake::Stall();
     if (index == current->failingRead) {
         *error = current->readError;
         return false;
@@ -200,11 +289,9 @@ bool ReadInternetChunk(Handle, void* buffer, uint32_t size, uint32_t* read, uint
 void CloseInternetHandle(Handle) { --state.openInternetHandles; }
 
 namespace {
+// Cut as the real calls' texts are: on a whole character.
 size_t Cut(const std::string& text, char* buffer, size_t size) {
-    const size_t length = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
-    return length;
+    return CopyCut(buffer, size, text.data(), text.size());
 }
 }  // namespace
 
@@ -215,6 +302,84 @@ size_t InternetErrorMessage(uint32_t error, char* buffer, size_t size) {
 
 size_t InternetLastResponseText(char* buffer, size_t size) {
     return Cut(state.lastResponseText, buffer, size);
+}
+
+size_t LocalIpv6Addresses(LocalIpv6Address* list, size_t max) {
+    const size_t count = std::min(state.localIpv6.size(), max);
+    std::copy_n(state.localIpv6.begin(), count, list);
+    return count;
+}
+
+namespace {
+std::shared_ptr<fake::State::File> Found(const char* path) {
+    auto it = state.disk.find(path);
+    return it == state.disk.end() ? nullptr : it->second;
+}
+void Step(const char* operation, const char* path) {
+    if (state.onStep) state.onStep(std::string(operation) + " " + path);
+}
+}  // namespace
+
+FileRead ReadWholeFile(const char* path, uint32_t limit, char** bytes, uint32_t* size) {
+    Step("read", path);
+    *bytes = nullptr;
+    *size = 0;
+    const auto file = Found(path);
+    if (!file) return FileRead::Missing;
+    if (file->text.size() > limit) return FileRead::Failed;
+    *bytes = static_cast<char*>(std::malloc(file->text.size() + 1));
+    std::memcpy(*bytes, file->text.data(), file->text.size());
+    *size = static_cast<uint32_t>(file->text.size());
+    return FileRead::Read;
+}
+
+bool WriteFileLike(const char* path, const char* like, const void* data, uint32_t size) {
+    Step("write", path);
+    const auto model = Found(like);
+    if ((model && model->readOnly) || size > state.freeBytes) return false;
+    auto file = std::make_shared<fake::State::File>();
+    file->text.assign(static_cast<const char*>(data), size);
+    file->list = model ? model->list : "private";
+    state.disk[path] = file;
+    return true;
+}
+
+bool LinkFile(const char* path, const char* link) {
+    Step("link", link);
+    const auto file = Found(path);
+    if (!file || state.linksFail || state.disk.count(link)) return false;
+    state.disk[link] = file;
+    return true;
+}
+
+bool MoveFileOver(const char* from, const char* to, bool replace) {
+    Step("move", to);
+    const auto file = Found(from);
+    if (!file || state.heldOpen.count(to) || (!replace && state.disk.count(to))) return false;
+    state.disk.erase(from);
+    state.disk[to] = file;
+    return true;
+}
+
+bool RemoveFile(const char* path) {
+    Step("remove", path);
+    return state.disk.erase(path) > 0;
+}
+
+uint32_t ProcessId() { return 4242; }
+
+char* ReadAccessList(const char* path, uint32_t* size) {
+    const auto it = state.accessLists.find(path);
+    if (it == state.accessLists.end()) return nullptr;
+    *size = static_cast<uint32_t>(it->second.size());
+    return static_cast<char*>(std::memcpy(std::malloc(it->second.size()), it->second.data(),
+                                          it->second.size()));
+}
+
+bool MakeFilePrivate(const char* path) {
+    state.madePrivate.push_back(path);
+    if (const auto file = Found(path)) file->list = "private";
+    return true;
 }
 
 }  // namespace platform

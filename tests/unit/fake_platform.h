@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +26,9 @@ struct Response {
     std::vector<std::string> chunks;  // each read returns the next one, then 0 bytes
     int failingRead = -1;             // index of the read that fails, -1 for none
     uint32_t readError = 0;
+    // The open (-1) or the read of this index blocks until ReleaseStall(), as a
+    // server that never answers holds a worker thread; -2 for none.
+    int stallAt = -2;
 };
 
 struct State {
@@ -61,6 +67,29 @@ struct State {
     int liveEvents = 0;
     int timeoutsBeforeStop = 0;  // the worker's wait times out this often, then ends
     int waits = 0;
+    bool nowPending = false;     // the update-now event is set
+    std::function<void()> duringRequest;  // runs inside each request, as a control would
+    uint32_t lastError = 0;      // left by a failed creation
+    std::vector<std::vector<std::string>> eventStrings;  // insertion strings per event
+
+    std::vector<platform::LocalIpv6Address> localIpv6;  // this machine's IPv6 addresses
+
+    // Whole files (the settings file's rewrite), by name; the names of one
+    // file (hard links) share it, so a save in place shows under each.
+    struct File {
+        std::string text;
+        bool readOnly = false;
+        std::string list = "inherited";  // "private" once given the private list
+    };
+    std::map<std::string, std::shared_ptr<File>> disk;
+    std::set<std::string> heldOpen;  // names a program holds open: nothing moves over them
+    size_t freeBytes = SIZE_MAX;     // a new file larger than this does not fit
+    bool linksFail = false;          // a volume without hard links
+    // Runs before each whole-file operation with its name and path, such as
+    // "move C:\\p\\pelkor.ini": the moment for a racing save.
+    std::function<void(const std::string& step)> onStep;
+    std::vector<std::string> madePrivate;  // paths given to MakeFilePrivate
+    std::map<std::string, std::string> accessLists;  // descriptors by path, as read
 };
 
 extern State state;
@@ -71,5 +100,14 @@ void Reset();
 void SetSetting(const std::string& key, const std::string& value);
 void RemoveSetting(const std::string& key);
 std::string StatusLine();  // lastlog as stored, "" when never written
+// A setting in another section of the settings file ("setting2" ...).
+void SetSectionSetting(const std::string& section, const std::string& key, const std::string& value);
+std::string StatusLineOf(const std::string& key);  // "lastlog2" ..., "" when never written
+
+// A stalled call (Response::stallAt) holds the calling thread until released;
+// the test's thread can wait until a worker thread sits in one.
+bool WaitUntilStalled();  // false after a few seconds without
+bool Stalled();
+void ReleaseStall();
 
 }  // namespace fake

@@ -1,6 +1,9 @@
 #include "fake_scm.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <future>
+#include <thread>
 
 #include "fake_platform.h"
 #include "service/service_control.h"
@@ -18,6 +21,10 @@ constexpr uint32_t kErrorServiceNotActive = 1062;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 bool g_eventSignalled;
+std::thread g_worker;
+// The worker thread starts its work only once start-up has ended, so that
+// the two threads never touch the fakes at the same time.
+std::promise<void> g_workerGo;
 
 void Deliver(const std::vector<uint32_t>& controls) {
     for (uint32_t control : controls) {
@@ -26,9 +33,22 @@ void Deliver(const std::vector<uint32_t>& controls) {
 }
 }  // namespace
 
+void JoinWorker() {
+    fake::ReleaseStall();
+    if (g_worker.joinable()) {
+        try {
+            g_workerGo.set_value();  // a worker that never got to start
+        } catch (const std::future_error&) {
+        }
+        g_worker.join();
+    }
+    state.workerEnded = true;
+}
+
 void Reset() {
+    JoinWorker();
     state = State();
-    g_checkPoint = 1;
+    g_checkPoint = 0;
     g_serviceStatus = scm::ServiceStatusRecord{};
     g_statusHandle = nullptr;
     g_serviceStopEvent.store(nullptr);
@@ -55,6 +75,7 @@ Handle RegisterControlHandler(const char*) {
 bool SetStatus(Handle, const ServiceStatusRecord& record) {
     const bool fails = static_cast<int>(state.reports.size()) == state.failingReport;
     state.reports.push_back({record, fake::state.events.size(), state.lockDepth == 1});
+    if (fails) state.lastError = 6;  // ERROR_INVALID_HANDLE
     return !fails;
 }
 
@@ -63,7 +84,10 @@ void UnlockStatus() { --state.lockDepth; }
 
 Handle CreateManualResetEvent() {
     fakescm::Deliver(state.controlsAtEventCreation);
-    if (state.eventCreationFails) return nullptr;
+    if (state.eventCreationFails) {
+        state.lastError = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+        return nullptr;
+    }
     ++state.liveEvents;
     return &fakescm::kEventTag;
 }
@@ -73,14 +97,30 @@ bool SignalEvent(Handle) {
     return true;
 }
 
+bool WaitForThread(Handle thread, uint32_t) {
+    if (thread != &fakescm::kThreadTag) return false;
+    if (state.workerOnThread) {
+        // A worker held in a request has not ended; any other one ends.
+        if (fake::Stalled()) return false;
+        fakescm::JoinWorker();
+        return true;
+    }
+    // The worker thread runs to its end when somebody waits for it.
+    if (!state.workerEnded) {
+        WorkerThreadMain(nullptr);
+        state.workerEnded = true;
+    }
+    return true;
+}
+
 void WaitForever(Handle handle) {
     if (handle == &fakescm::kThreadTag) {
-        // The worker thread runs to its end when somebody waits for it.
-        if (!state.workerEnded) {
-            WorkerThreadMain(nullptr);
-            state.workerEnded = true;
-        }
+        WaitForThread(handle, 0);
         return;
+    }
+    if (state.workerOnThread) {
+        fakescm::g_workerGo.set_value();
+        fake::WaitUntilStalled();
     }
     fakescm::Deliver(state.controlsWhileRunning);
     if (!fakescm::g_eventSignalled) state.waitedOnUnsignalledEvent = true;
@@ -91,12 +131,27 @@ void CloseKernelHandle(Handle handle) {
 }
 
 Handle StartWorkerThread() {
-    if (state.threadCreationFails) return nullptr;
+    if (state.threadCreationFails) {
+        state.lastError = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        return nullptr;
+    }
     state.workerStarted = true;
+    if (state.workerOnThread) {
+        fakescm::g_workerGo = std::promise<void>();
+        fakescm::g_worker = std::thread([go = fakescm::g_workerGo.get_future()]() mutable {
+            go.wait();
+            WorkerThreadMain(nullptr);
+        });
+    }
     return &fakescm::kThreadTag;
 }
 
 uint32_t LastError() { return state.lastError; }
+
+void PrintToConsole(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
 
 uint32_t ModuleFileName(char* buffer, uint32_t size) {
     if (state.modulePathFails) {
@@ -151,6 +206,15 @@ bool ControlServiceStop(Handle, ServiceStatusRecord* status) {
     }
     state.serviceState = SERVICE_STATE_STOP_PENDING;
     status->currentState = state.serviceState;
+    return true;
+}
+
+bool ControlServiceCode(Handle, uint32_t control) {
+    if (state.serviceState != SERVICE_STATE_RUNNING) {
+        state.lastError = fakescm::kErrorServiceNotActive;
+        return false;
+    }
+    state.controlCodesSent.push_back(control);
     return true;
 }
 

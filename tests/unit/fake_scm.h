@@ -39,6 +39,11 @@ struct State {
     bool workerStarted = false;
     bool workerEnded = false;
     bool waitedOnUnsignalledEvent = false;
+    // The worker runs on a thread of its own: the controls while running
+    // are delivered once it sits in a stalled request (fake::Response::stallAt),
+    // and a wait for its thread finds it still there.
+    bool workerOnThread = false;
+    std::vector<uint32_t> controlCodesSent;  // user-defined controls sent to the service
 
     // console commands
     uint32_t lastError = 0;
@@ -61,5 +66,7 @@ struct State {
 
 extern State state;
 void Reset();
+// Releases a stalled worker thread and waits for it to end.
+void JoinWorker();
 
 }  // namespace fakescm

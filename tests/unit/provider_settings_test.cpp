@@ -2,6 +2,7 @@
 // credentials and proxy, over the worker's fake.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -192,5 +193,105 @@ INSTANTIATE_TEST_SUITE_P(
         RequestRow{"NamedProxy", "", "", "", "127.0.0.1:3128", "(none)", "",
                    platform::ProxyMode::Named, "127.0.0.1:3128"}),
     [](const ::testing::TestParamInfo<RequestRow>& info) { return std::string(info.param.name); });
+
+// ---- several records ------------------------------------------------------
+
+const char kUrl2[] = "http://[::1]/nic/update?hostname=home.example";
+const char kUrl3[] = "http://127.0.0.1/other/update";
+
+// Each record reports as itself: record 1 exactly as it always has, record
+// 2 under the generic entries with its section and the text, in lastlog2
+// and pelkor2.txt; its failure leaves record 1 alone.
+TEST_F(ProviderSettings, EachRecordReportsAsItselfAndFailsAlone) {
+    fake::SetSetting("log", "1");
+    fake::SetSectionSetting("setting2", "url", kUrl2);
+    state.response.chunks = {"good"};
+    state.responsesByUrl[kUrl2].status = 401;
+    state.responsesByUrl[kUrl2].chunks = {"badauth"};
+
+    RunUpdateCycle();
+
+    EXPECT_EQ(state.requestedUrls, (std::vector<std::string>{kUrl, kUrl2}));
+    const std::vector<std::pair<uint16_t, uint32_t>> events = {{4, MSG_URL_FETCHED},
+                                                               {1, MSG_GENERIC_ERROR}};
+    EXPECT_EQ(state.events, events);
+    EXPECT_EQ(state.eventStrings[0], std::vector<std::string>{});
+    EXPECT_EQ(state.eventStrings[1],
+              (std::vector<std::string>{"[setting2] ", CatalogueText(MSG_HTTP_STATUS_NOT_OK)}));
+    EXPECT_NE(fake::StatusLine().find(CatalogueText(MSG_URL_FETCHED)), std::string::npos);
+    EXPECT_NE(fake::StatusLineOf("lastlog2").find(CatalogueText(MSG_HTTP_STATUS_NOT_OK)),
+              std::string::npos);
+    char capture2[kLocationSize];
+    CapturePathFor(2, capture2);
+    EXPECT_EQ(state.files[g_capturePath], "good");
+    EXPECT_EQ(state.files[capture2], "badauth");
+}
+
+// A record's retry, check or new URL never delays or triggers another.
+TEST_F(ProviderSettings, ARecordRetriesWhileAnotherWaitsForItsInterval) {
+    fake::SetSectionSetting("setting3", "url", kUrl3);
+    fake::SetSectionSetting("setting3", "retry", "30");
+    fake::SetSectionSetting("setting2", "url", "");  // not set: warned about for record 2 alone
+    state.response.chunks = {"good"};
+    state.responsesByUrl[kUrl3].outcome = platform::OpenOutcome::Failure;
+    RunUpdateCycle();
+    state.tick += 31000;
+    RunUpdateCycle();
+    fake::SetSetting("url", std::string(kUrl) + "?changed");
+    state.tick += 15000;
+    RunUpdateCycle();
+    EXPECT_EQ(state.requestedUrls,
+              (std::vector<std::string>{kUrl, kUrl3, kUrl3, std::string(kUrl) + "?changed"}));
+    EXPECT_EQ(std::count(state.events.begin(), state.events.end(),
+                         std::make_pair(uint16_t{2}, uint32_t{MSG_GENERIC_WARNING})),
+              1);
+}
+
+struct AddressRow {
+    const char* name;
+    std::string url;
+    const char* checkUrl;
+    std::vector<std::string> checkBody;  // what the check answers
+    std::string sent;                    // "" for nothing sent
+    uint32_t event;
+};
+
+class AddressInUrl : public ProviderSettings, public ::testing::WithParamInterface<AddressRow> {};
+
+TEST_P(AddressInUrl, CarriesTheCheckedAddress) {
+    const AddressRow& row = GetParam();
+    fake::SetSetting("url", row.url);
+    if (row.checkUrl[0]) fake::SetSetting("checkurl", row.checkUrl);
+    state.responsesByUrl[kCheckUrl].chunks = row.checkBody;
+    if (row.checkBody.empty()) state.responsesByUrl[kCheckUrl].status = 503;
+    state.localIpv6 = {{{0x2a, 0x01, 0x04, 0xf8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, true, false,
+                        true, true, 10}};
+    state.response.chunks = {"good"};
+    RunUpdateCycle();
+    std::vector<std::string> sent;
+    for (const std::string& url : state.requestedUrls) {
+        if (url != kCheckUrl) sent.push_back(url);
+    }
+    EXPECT_EQ(sent, row.sent.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.sent});
+    EXPECT_EQ(EventIds(), std::vector<uint32_t>{row.event});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddressInUrl,
+    ::testing::Values(
+        AddressRow{"EachMarkerReplaced", "http://127.0.0.1/u?myip={address}&v6={address}", kCheckUrl,
+                   {" 2001:db8::7\r\n"}, "http://127.0.0.1/u?myip=2001:db8::7&v6=2001:db8::7",
+                   MSG_URL_FETCHED},
+        AddressRow{"FromThisMachine", "http://127.0.0.1/u?ipv6={address}", "LOCAL6", {},
+                   "http://127.0.0.1/u?ipv6=2a01:4f8::10", MSG_URL_FETCHED},
+        AddressRow{"CheckFails", "http://127.0.0.1/u?myip={address}", kCheckUrl, {}, "",
+                   MSG_ADDRESS_UNCHECKED},
+        AddressRow{"NoCheck", "http://127.0.0.1/u?myip={address}", "", {}, "", MSG_ADDRESS_UNCHECKED},
+        AddressRow{"TooLongOnceReplaced", "http://127.0.0.1/u?" + std::string(990, 'x') + "={address}",
+                   kCheckUrl, {std::string(64, 'a')}, "", MSG_URL_OPEN_FAILED},
+        // The trail byte of a double-byte character is no brace.
+        AddressRow{"NotAfterALeadByte", "http://127.0.0.1/u?name=\x83{address}", kCheckUrl,
+                   {"192.0.2.1"}, "http://127.0.0.1/u?name=\x83{address}", MSG_URL_FETCHED}),
+    [](const ::testing::TestParamInfo<AddressRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST_F(Settings, MissingFileGivesTheDefaults) {
     EXPECT_STREQ(g_currentUrl, "");
 }
 
-TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
+TEST_F(Settings, SecondsBecomeMillisecondsAndAUrlLongerThan1023BytesIsSeenAsSuch) {
     fake::SetSetting("interval", "20");
     fake::SetSetting("log", "2");
     fake::SetSetting("timeout", "1");
@@ -58,7 +58,10 @@ TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
     EXPECT_EQ(g_intervalMs, 20000u);
     EXPECT_EQ(g_captureFlag, 2u);
     EXPECT_EQ(g_timeoutMs, 1000u);
-    EXPECT_EQ(std::string(g_currentUrl), std::string(1023, 'u'));
+    EXPECT_TRUE(IsOverlong(g_currentUrl));
+    fake::SetSetting("url", std::string(1023, 'u'));
+    ReadSettings();
+    EXPECT_FALSE(IsOverlong(g_currentUrl));
 
     // The last value that fits, then saturation instead of a wrap.
     fake::SetSetting("interval", "4294967");
@@ -66,6 +69,34 @@ TEST_F(Settings, SecondsBecomeMillisecondsAndTheUrlIsCutTo1023Bytes) {
     ReadSettings();
     EXPECT_EQ(g_intervalMs, 4294967000u);
     EXPECT_EQ(g_timeoutMs, 4294967295u);
+}
+
+// A record's own section wins; what it lacks comes from [setting], but
+// for the URL, which is the record's alone.
+TEST_F(Settings, ARecordTakesWhatItsSectionLacksFromTheFirst) {
+    fake::SetSetting("url", "http://one.example/");
+    fake::SetSetting("interval", "300");
+    fake::SetSetting("user", "alice");
+    fake::SetSetting("checkurl", "http://ip.example/");
+    fake::SetSectionSetting("setting2", "interval", "60");
+    fake::SetSectionSetting("setting2", "checkurl", "");
+    fake::SetSectionSetting("setting9", "user", "bob");
+    fake::SetSectionSetting("setting10", "url", "http://ten.example/");
+    fake::SetSectionSetting("Setting1", "url", "http://first.example/");
+    EXPECT_EQ(RecordsPresent(), (1u << 1) | (1u << 2) | (1u << 9));
+
+    ReadRecordSettings(2);
+    EXPECT_STREQ(g_currentUrl, "");
+    EXPECT_EQ(g_intervalMs, 60000u);
+    EXPECT_STREQ(g_user, "alice");
+    EXPECT_STREQ(g_checkUrl, "");  // given empty: none, not the first record's
+    ReadRecordSettings(9);
+    EXPECT_EQ(g_intervalMs, 300000u);
+    EXPECT_STREQ(g_user, "bob");
+    EXPECT_STREQ(g_checkUrl, "http://ip.example/");
+    ReadSettings();
+    EXPECT_STREQ(g_currentUrl, "http://one.example/");
+    EXPECT_STREQ(g_user, "alice");
 }
 
 }  // namespace

@@ -109,6 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
                        state.errorMessages[kErrorCannotConnect] = std::string(1100, 't');
                    },
                    {MSG_HTTP_EXCEPTION}, std::string(1023, 't')},
+        // A cut never leaves half of a double-byte character behind.
+        OutcomeRow{"FailureTextIsCutOnAWholeCharacter",
+                   [] {
+                       state.response.outcome = platform::OpenOutcome::Failure;
+                       state.response.openError = kErrorCannotConnect;
+                       state.errorMessages[kErrorCannotConnect] =
+                           std::string(1022, 't') + "\x95\x5c" + std::string(10, 't');
+                   },
+                   {MSG_HTTP_EXCEPTION}, std::string(1022, 't')},
         OutcomeRow{"FailureWithoutText",
                    [] {
                        state.response.outcome = platform::OpenOutcome::Failure;
@@ -314,5 +323,56 @@ TEST_F(UpdateCycle, ClearingTheUrlWarnsOnceAndTheSameUrlIsRequestedWhenSetAgain)
     const std::vector<uint32_t> ids = EventIds();
     EXPECT_EQ(std::count(ids.begin(), ids.end(), MSG_URL_NOT_SET), 1);
 }
+
+// A URL (or check URL) longer than 1023 bytes is not sent cut: it is not
+// sent at all, and that is recorded once per change of the text.
+TEST_F(UpdateCycle, AnOverlongUrlIsNeverRequestedAndWarnedAboutOncePerChange) {
+    const std::string overlong = "http://127.0.0.1/nic/update?token=" + std::string(990, 't');
+    ASSERT_EQ(overlong.size(), 1024u);
+    fake::SetSetting("url", overlong);
+    RunUpdateCycle();
+    RunUpdateCycle();
+    fake::SetSetting("url", kUrl);
+    fake::SetSetting("checkurl", "http://127.0.0.1/ip?" + std::string(1010, 'c'));
+    RunUpdateCycle();
+    RunUpdateCycle();
+    EXPECT_TRUE(state.requestedUrls.empty());
+    EXPECT_EQ(EventIds(), (std::vector<uint32_t>{MSG_URL_OPEN_FAILED, MSG_URL_OPEN_FAILED}));
+
+    fake::RemoveSetting("checkurl");
+    RunUpdateCycle();  // once the texts fit, the next tick requests it
+    EXPECT_EQ(state.requestedUrls, std::vector<std::string>{kUrl});
+}
+
+struct LongWaitRow {
+    const char* name;
+    const char* interval;  // seconds
+};
+
+class LongWait : public UpdateCycle, public ::testing::WithParamInterface<LongWaitRow> {};
+
+// The longest interval, and the largest that the tick count's wrap would
+// have jumped over, are both reached: at the first tick past them.
+TEST_P(LongWait, IsReachedAtTheFirstTickPastIt) {
+    fake::SetSetting("interval", GetParam().interval);
+    state.response.chunks = {"ok"};
+    RunUpdateCycle();  // the first request: the URL is new
+    const uint64_t wait = static_cast<uint64_t>(g_intervalMs);
+    uint64_t elapsed = 0;
+    constexpr uint32_t kTickMs = 3600000;  // an hour a tick keeps the loop short
+    while (state.requestedUrls.size() == 1 && elapsed <= wait + kTickMs) {
+        state.tick += kTickMs;
+        elapsed += kTickMs;
+        RunUpdateCycle();
+    }
+    EXPECT_EQ(state.requestedUrls.size(), 2u);
+    EXPECT_GT(elapsed, wait);
+    EXPECT_LE(elapsed, wait + kTickMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LongWait,
+                         ::testing::Values(LongWaitRow{"WithinOneTickOfTheWrap", "4294967"},
+                                           LongWaitRow{"Saturated", "4294968"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_F(WorkerLoop, EndsAtOnceAndSilentlyWhenItsStopEventCannotBeMade) {
 
 TEST_F(WorkerLoop, AStopRequestedBeforeTheWorkerRunsIsKept) {
     state.timeoutsBeforeStop = 5;
-    ASSERT_TRUE(CreateWorkerStopEvent());  // as a host does before the thread starts
+    ASSERT_EQ(CreateWorkerEvents(), 0u);  // as a host does before the thread starts
     EXPECT_EQ(RequestWorkerStop(), 1);
 
     EXPECT_EQ(WorkerThreadMain(nullptr), 0u);
@@ -58,6 +58,26 @@ TEST_F(WorkerLoop, AStopRequestedBeforeTheWorkerRunsIsKept) {
     EXPECT_EQ(state.waits, 1);
     EXPECT_EQ(state.liveEvents, 0);  // the same event, made once and closed once
     EXPECT_EQ(state.events.back().second, MSG_SERVICE_END);
+}
+
+// "Update now" runs at once, whatever the interval; asked for again and
+// again during a request, it gives one more update after it.
+TEST_F(WorkerLoop, UpdateNowRequestsDuringARequestFoldIntoOne) {
+    fake::SetSetting("url", "http://127.0.0.1/update");
+    state.response.chunks = {"ok"};
+    state.timeoutsBeforeStop = 3;
+    ASSERT_EQ(CreateWorkerEvents(), 0u);
+    state.duringRequest = [] {
+        state.duringRequest = nullptr;
+        for (int i = 0; i < 3; ++i) RequestUpdateNow();
+    };
+
+    EXPECT_EQ(RunWorker(), 1);
+
+    // The first tick (a new URL), one update for the three asked for, and no
+    // more at the two ticks after it: the interval counts from its end.
+    EXPECT_EQ(state.requestedUrls.size(), 2u);
+    EXPECT_EQ(state.waits, 5);
 }
 
 }  // namespace

@@ -2,16 +2,24 @@
 // functions, the event log, the capture file and WinINet, all ANSI.
 #include "worker/win32/win32.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/unique_handle.h"
 #include "service/service.h"
 #include "worker/platform.h"
+#include "worker/settings_file.h"
 #include "worker/text.h"
 
 namespace platform {
 
 namespace {
+
+void ReleaseLocal(char* memory) { LocalFree(memory); }
+void ReleaseModule(HMODULE module) { FreeLibrary(module); }
+void ReleaseMemory(char* memory) { std::free(memory); }
+void CloseInternet(HINTERNET handle) { InternetCloseHandle(handle); }
 
 // FormatMessageA into an allocated buffer, so that a long message is cut
 // rather than lost.
@@ -21,10 +29,9 @@ size_t FormatInto(DWORD flags, HMODULE module, uint32_t error, char* buffer, siz
                                             FORMAT_MESSAGE_IGNORE_INSERTS,
                                         module, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
                                         reinterpret_cast<char*>(&text), 0, nullptr);
+    const UniqueHandle<char*, ReleaseLocal> held(text);
     if (length == 0 || !text) return 0;
-    const size_t copied = CopyCut(buffer, size, text, length);
-    LocalFree(text);
-    return copied;
+    return CopyCut(buffer, size, text, length);
 }
 
 bool IsResponseHandleType(DWORD type) {
@@ -61,10 +68,18 @@ INTERNET_SCHEME SchemeOf(const char* url) {
 // ---- kernel objects and time -------------------------------------------
 
 Handle CreateManualResetEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+Handle CreateAutoResetEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 bool SetEventSignal(Handle event) { return SetEvent(event) != FALSE; }
 uint32_t WaitForEvent(Handle event, uint32_t milliseconds) {
     return WaitForSingleObject(event, milliseconds);
 }
+uint32_t WaitForWork(Handle stop, Handle now, uint32_t milliseconds) {
+    // The stop event first: when both are set, the stop wins.
+    const HANDLE events[2] = {stop, now};
+    return WaitForMultipleObjects(2, events, FALSE, milliseconds);
+}
+uint32_t LastError() { return GetLastError(); }
+void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void CloseKernelHandle(Handle handle) {
     if (handle) CloseHandle(handle);
 }
@@ -102,27 +117,97 @@ void ProfileText(const char* section, const char* key, const char* fallback, cha
     GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
 }
 
+void ProfileSectionNames(char* buffer, uint32_t size, const char* file) {
+    buffer[0] = buffer[1] = '\0';
+    GetPrivateProfileSectionNamesA(buffer, size, file);
+    // A list cut by the call may end inside a name: drop that name.
+    buffer[size - 1] = buffer[size - 2] = '\0';
+}
+
+// Not the profile writer: it rewrites the whole file in place, so a full
+// disk cuts it and a save that lands meanwhile is undone (see
+// RewriteIniValue).
 bool WriteProfileText(const char* section, const char* key, const char* value,
                         const char* file) {
-    return WritePrivateProfileStringA(section, key, value, file) != FALSE;
+    return RewriteIniValue(file, section, key, value);
 }
 
 // ---- event log -------------------------------------------------------------
 
-int ReportEventToLog(uint16_t type, uint32_t messageId) {
-    HANDLE source = RegisterEventSourceA(nullptr, kEventSourceName);
+namespace {
+void DeregisterSource(HANDLE source) { DeregisterEventSource(source); }
+}  // namespace
+
+int ReportEventToLog(uint16_t type, uint32_t messageId, const char* const* strings,
+                     uint16_t count) {
+    const UniqueHandle<HANDLE, DeregisterSource> source(
+        RegisterEventSourceA(nullptr, kEventSourceName));
     if (!source) return 0;
-    const BOOL written = ReportEventA(source, type, 0, messageId, nullptr, 0, 0, nullptr, nullptr);
-    DeregisterEventSource(source);
-    return written ? 1 : 0;
+    return ReportEventA(source.Get(), type, 0, messageId, nullptr, count, 0,
+                        const_cast<const char**>(strings), nullptr)
+               ? 1
+               : 0;
 }
 
 // ---- capture file ----------------------------------------------------------
 
+namespace {
+
+bool CloseFile(HANDLE file) { return CloseHandle(file) != FALSE; }
+using FileHandle = UniqueHandle<HANDLE, CloseFile>;
+
+// The private list, "D:P(A;;FA;;;SY)(A;;FA;;;BA)", laid out as a self-
+// relative security descriptor: nothing to build or give back at run time.
+struct SystemAllowed {
+    ACE_HEADER header;
+    ACCESS_MASK mask;
+    BYTE revision, count, authority[6];
+    DWORD rid;
+};
+struct AdministratorsAllowed {
+    ACE_HEADER header;
+    ACCESS_MASK mask;
+    BYTE revision, count, authority[6];
+    DWORD domain, rid;
+};
+struct PrivateDescriptor {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    ACL list;
+    SystemAllowed system;
+    AdministratorsAllowed administrators;
+};
+constexpr PrivateDescriptor kPrivate = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED, 0, 0,
+     0, offsetof(PrivateDescriptor, list)},
+    {ACL_REVISION, 0, sizeof(PrivateDescriptor) - offsetof(PrivateDescriptor, list), 2, 0},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(SystemAllowed)}, FILE_ALL_ACCESS, SID_REVISION, 1,
+     {0, 0, 0, 0, 0, 5}, SECURITY_LOCAL_SYSTEM_RID},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AdministratorsAllowed)}, FILE_ALL_ACCESS, SID_REVISION, 2,
+     {0, 0, 0, 0, 0, 5}, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS},
+};
+static_assert(sizeof kPrivate == 72, "the descriptor has no padding");
+void* const kPrivateList = const_cast<PrivateDescriptor*>(&kPrivate);  // only ever read
+
+// A file created afresh, shared with nobody, with the list given: a new file
+// gets it at its creation, one that was there (whose own list CreateFileA
+// keeps) on the handle.
+HANDLE CreateWithList(const char* path, void* descriptor, DWORD attributes) {
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    const HANDLE opened = CreateFileA(path, GENERIC_WRITE | WRITE_DAC, 0, &security,
+                                      CREATE_ALWAYS, attributes, nullptr);
+    FileHandle file(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+    if (!file || !SetKernelObjectSecurity(file.Get(), DACL_SECURITY_INFORMATION, descriptor)) {
+        return nullptr;
+    }
+    return file.Release();
+}
+
+}  // namespace
+
+// The response may carry what the provider knows of the account: the file
+// is as private as the settings.
 Handle OpenCaptureFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+    return CreateWithList(path, kPrivateList, FILE_ATTRIBUTE_NORMAL);
 }
 
 bool WriteCaptureFile(Handle file, const void* data, uint32_t size) {
@@ -153,8 +238,9 @@ OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, H
                             uint32_t* error) {
     *request = nullptr;
     const INTERNET_SCHEME scheme = SchemeOf(url);
-    HINTERNET response = InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
-                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE, 2);
+    UniqueHandle<HINTERNET, CloseInternet> response(
+        InternetOpenUrlA(root, url, headers, headers ? static_cast<DWORD>(-1) : 0,
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE, 2));
     if (!response) {
         *error = GetLastError();
         return OpenOutcome::Failure;
@@ -173,19 +259,16 @@ OpenOutcome OpenInternetUrl(Handle root, const char* url, const char* headers, H
             // Could not be split: the kind of the opened handle decides.
             DWORD type = 0;
             DWORD length = sizeof type;
-            isResponse = InternetQueryOptionA(response, INTERNET_OPTION_HANDLE_TYPE, &type, &length) &&
+            isResponse = InternetQueryOptionA(response.Get(), INTERNET_OPTION_HANDLE_TYPE, &type,
+                                              &length) &&
                          IsResponseHandleType(type);
             break;
         }
         default:
             break;
     }
-    if (!isResponse) {
-        InternetCloseHandle(response);
-        return OpenOutcome::NoResponse;
-    }
-
-    *request = response;
+    if (!isResponse) return OpenOutcome::NoResponse;
+    *request = response.Release();
     return OpenOutcome::Response;
 }
 
@@ -212,9 +295,8 @@ void CloseInternetHandle(Handle handle) { InternetCloseHandle(handle); }
 
 size_t InternetErrorMessage(uint32_t error, char* buffer, size_t size) {
     size_t length = 0;
-    if (HMODULE wininet = LoadLibraryA("WININET.DLL")) {
-        length = FormatInto(FORMAT_MESSAGE_FROM_HMODULE, wininet, error, buffer, size);
-        FreeLibrary(wininet);
+    if (const UniqueHandle<HMODULE, ReleaseModule> wininet{LoadLibraryA("WININET.DLL")}) {
+        length = FormatInto(FORMAT_MESSAGE_FROM_HMODULE, wininet.Get(), error, buffer, size);
     }
     if (length == 0) length = FormatInto(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, buffer, size);
     return length;
@@ -226,21 +308,104 @@ size_t InternetLastResponseText(char* buffer, size_t size) {
     if (InternetGetLastResponseInfoA(&code, buffer, &length)) {
         // Already in place: only make sure it is terminated within size.
         if (length == 0 || size == 0) return 0;
-        if (length > size - 1) length = static_cast<DWORD>(size - 1);
-        buffer[length] = '\0';
-        return length;
+        return CopyCut(buffer, size, buffer, length);
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
     // Longer than the buffer: fetch it whole, keep the first size - 1 bytes.
-    char* whole = static_cast<char*>(std::malloc(length + 1));
+    const UniqueHandle<char*, ReleaseMemory> whole(static_cast<char*>(std::malloc(length + 1)));
     if (!whole) return 0;
     DWORD wholeLength = length + 1;
-    size_t copied = 0;
-    if (InternetGetLastResponseInfoA(&code, whole, &wholeLength)) {
-        copied = CopyCut(buffer, size, whole, wholeLength);
+    if (!InternetGetLastResponseInfoA(&code, whole.Get(), &wholeLength)) return 0;
+    return CopyCut(buffer, size, whole.Get(), wholeLength);
+}
+
+// ---- whole files: the settings file's rewrite, private files -----------
+
+FileRead ReadWholeFile(const char* path, uint32_t limit, char** bytes, uint32_t* size) {
+    *bytes = nullptr;
+    *size = 0;
+    // Shared every way: the user's editor must not find the file locked.
+    const HANDLE opened = CreateFileA(path, GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? FileRead::Missing : FileRead::Failed;
     }
-    std::free(whole);
-    return copied;
+    const FileHandle file(opened);
+    const DWORD length = GetFileSize(opened, nullptr);  // INVALID_FILE_SIZE is beyond any limit
+    if (length > limit) return FileRead::Failed;
+    UniqueHandle<char*, FreeBytes> buffer(static_cast<char*>(std::malloc(length + 1)));
+    DWORD read = 0;
+    if (!buffer || !ReadFile(opened, buffer.Get(), length, &read, nullptr)) return FileRead::Failed;
+    *bytes = buffer.Release();
+    *size = read;
+    return FileRead::Read;
+}
+
+// Lists are far smaller: one of some hundred entries would not be read.
+constexpr DWORD kAccessListLimit = 4096;
+
+char* ReadAccessList(const char* path, uint32_t* size) {
+    UniqueHandle<char*, FreeBytes> list(static_cast<char*>(std::malloc(kAccessListLimit)));
+    DWORD needed = 0;
+    if (!list || !GetFileSecurityA(path, DACL_SECURITY_INFORMATION, list.Get(), kAccessListLimit,
+                                   &needed)) {
+        return nullptr;
+    }
+    *size = needed;
+    return list.Release();
+}
+
+bool WriteFileLike(const char* path, const char* like, const void* data, uint32_t size) {
+    DWORD attributes = GetFileAttributesA(like);
+    UniqueHandle<char*, FreeBytes> list;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+        attributes = FILE_ATTRIBUTE_NORMAL;
+    } else {
+        // Read-only: not to be rewritten, as the profile writer could not.
+        if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+        attributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        // The new file takes the old one's place with the old one's list: a
+        // rename keeps the new file's own.
+        uint32_t listSize = 0;
+        list.Reset(ReadAccessList(like, &listSize));
+        if (!list) return false;
+    }
+    FileHandle file(CreateWithList(path, list ? list.Get() : kPrivateList, attributes));
+    DWORD written = 0;
+    // Flushed: after the replace, a power cut must find the whole text.
+    const bool whole = file && WriteFile(file.Get(), data, size, &written, nullptr) &&
+                       written == size && FlushFileBuffers(file.Get()) && file.Close();
+    if (!whole) {
+        file.Reset();
+        DeleteFileA(path);
+    }
+    return whole;
+}
+
+bool LinkFile(const char* path, const char* link) {
+    return CreateHardLinkA(link, path, nullptr) != FALSE;
+}
+
+// One rename: there is no moment without the file, unlike a replace that
+// moves the old file aside first (Wine's ReplaceFileA does).
+bool MoveFileOver(const char* from, const char* to, bool replace) {
+    const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
+                                : MOVEFILE_WRITE_THROUGH;
+    return MoveFileExA(from, to, flags) != FALSE;
+}
+
+bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+bool MakeFilePrivate(const char* path) {
+    // SetFileSecurityA takes the protected list as it is, where Wine's
+    // SetNamedSecurityInfoA leaves the others' rights on.
+    return SetFileSecurityA(path, DACL_SECURITY_INFORMATION, kPrivateList) ||
+           GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace platform

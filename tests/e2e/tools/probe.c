@@ -6,9 +6,20 @@
      probe regvalue KEY VALUE       type, byte count and bytes (hex) of a value under HKEY_LOCAL_MACHINE
      probe exitcode COMMANDLINE     runs the command, prints its full exit code
      probe svctime SERVICE          starts the service, then stops it: milliseconds from each
-                                    request to RUNNING and to STOPPED, polled every millisecond */
+                                    request to RUNNING and to STOPPED, polled every millisecond
+     probe svcstop SERVICE          stops the running service: milliseconds from the control to
+                                    STOPPED, polled every millisecond
+     probe sddl PATH                the access list of a file or folder, as SDDL ("D:...")
+     probe setsddl PATH SDDL        gives a file or folder that access list (e.g. a protected one)
+     probe saves INI SECONDS PREFIX PAUSE  a user saving INI in place for SECONDS, PAUSE ms apart,
+                                    each time with the next url=PREFIX<n>; a save not back 2 s after
+                                    an older one shows counts as undone; also how often it
+                                    found a new status line and had an open refused:
+                                    "saves=N undone=M lines=K refused=R" */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -148,6 +159,8 @@ static DWORD poll_until(SC_HANDLE service, DWORD state, DWORD since) {
     return GetTickCount() - since;
 }
 
+static int stop_timed(SC_HANDLE manager, SC_HANDLE service);
+
 static int svctime(char** argv) {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceA(manager, argv[2], SERVICE_START | SERVICE_STOP |
@@ -157,14 +170,145 @@ static int svctime(char** argv) {
     if (!StartServiceA(service, 0, NULL)) return printf("cannot start - %lu\n", GetLastError()), 1;
     printf("start=%lu\n", poll_until(service, SERVICE_RUNNING, since));
     Sleep(500);
+    return stop_timed(manager, service);
+}
+
+/* Sends the stop, prints the milliseconds to STOPPED, closes both handles. */
+static int stop_timed(SC_HANDLE manager, SC_HANDLE service) {
     SERVICE_STATUS status;
-    since = GetTickCount();
+    DWORD since = GetTickCount();
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
         return printf("cannot stop - %lu\n", GetLastError()), 1;
     }
     printf("stop=%lu\n", poll_until(service, SERVICE_STOPPED, since));
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
+    return 0;
+}
+
+static int svcstop(char** argv) {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, argv[2], SERVICE_STOP | SERVICE_QUERY_STATUS)
+                                : NULL;
+    if (!service) return printf("cannot open - %lu\n", GetLastError()), 1;
+    return stop_timed(manager, service);
+}
+
+static int sddl(char** argv) {
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    DWORD error = GetNamedSecurityInfoA(argv[2], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL,
+                                        NULL, NULL, NULL, &descriptor);
+    if (error != ERROR_SUCCESS) return printf("cannot read - %lu\n", error), 1;
+    char* text = NULL;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, NULL)) {
+        return printf("cannot convert - %lu\n", GetLastError()), 1;
+    }
+    printf("%s\n", text);
+    LocalFree(text);
+    LocalFree(descriptor);
+    return 0;
+}
+
+static int setsddl(char** argv) {
+    /* SetFileSecurityA, as the programs do: it takes the list as given (a "D:P" list stays
+       protected), where Wine's SetNamedSecurityInfoA merges in what the folder passes on. */
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1, &descriptor,
+                                                              NULL)) {
+        return printf("cannot convert - %lu\n", GetLastError()), 1;
+    }
+    BOOL set = SetFileSecurityA(argv[2], DACL_SECURITY_INFORMATION, descriptor);
+    DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (!set) return printf("cannot set - %lu\n", error), 1;
+    printf("set\n");
+    return 0;
+}
+
+/* The file's text, terminated; its length, -1 when it cannot be read. */
+static int read_text(const char* path, char* text, DWORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    DWORD read = 0;
+    BOOL ok = ReadFile(file, text, size - 1, &read, NULL);
+    CloseHandle(file);
+    if (!ok) return -1;
+    text[read] = 0;
+    return (int)read;
+}
+
+/* The value of the line that starts with name ("lastlog=", "url="), up to its end. */
+static void value_of(const char* text, const char* name, char* value, size_t size) {
+    const char* at = strstr(text, name);
+    size_t n = 0;
+    if (at) {
+        at += strlen(name);
+        while (at[n] && at[n] != '\r' && at[n] != '\n' && n < size - 1) ++n;
+        memcpy(value, at, n);
+    }
+    value[n] = 0;
+}
+
+/* Polls every millisecond, for at most ms, until the value of the line differs from (or, with
+   same, equals) value; whether it did. */
+static int wait_value(const char* path, const char* name, const char* value, int same, DWORD ms) {
+    char text[8192], now[1024];
+    DWORD since = GetTickCount();
+    do {
+        if (read_text(path, text, sizeof text) >= 0) {
+            value_of(text, name, now, sizeof now);
+            if ((strcmp(now, value) == 0) == same) return 1;
+        }
+        Sleep(1);
+    } while (GetTickCount() - since < ms);
+    return 0;
+}
+
+static int saves(char** argv) {
+    const char* path = argv[2];
+    DWORD ms = (DWORD)atoi(argv[3]) * 1000, since = GetTickCount();
+    int count = 0, undone = 0, lines = 0, refused = 0;
+    char text[8192], saved[8192], url[1024] = "", now[1024], status[1024] = "", line[1024];
+    while (GetTickCount() - since < ms && count < 9999) {
+        if (read_text(path, text, sizeof text) < 0) return printf("cannot read - %lu\n", GetLastError()), 1;
+        value_of(text, "lastlog=", line, sizeof line);
+        if (strcmp(line, status) != 0) ++lines;  /* the program wrote a status line */
+        strcpy(status, line);
+        value_of(text, "\nurl=", now, sizeof now);
+        if (count > 0 && strcmp(now, url) != 0) {
+            /* An older save than the last: the program may be putting the last one back. */
+            if (!wait_value(path, "\nurl=", url, 1, 2000)) {
+                ++undone;
+                printf("undone: %s\n", url);
+            }
+            if (read_text(path, text, sizeof text) < 0) return printf("cannot read\n"), 1;
+        }
+        /* Saved in place, as an editor does, with the next URL. */
+        char* at = strstr(text, "\r\nurl=");
+        char* end = at ? strstr(at + 2, "\r\n") : NULL;
+        if (!end) return printf("no url line\n"), 1;
+        snprintf(url, sizeof url, "%s%04d", argv[4], count + 1);
+        int n = snprintf(saved, sizeof saved, "%.*s\r\nurl=%s%s", (int)(at - text), text, url, end);
+        HANDLE file = INVALID_HANDLE_VALUE;
+        for (int tries = 0; tries < 100 && file == INVALID_HANDLE_VALUE; ++tries) {
+            file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+            if (file == INVALID_HANDLE_VALUE) {
+                ++refused;
+                Sleep(1);
+            }
+        }
+        if (file == INVALID_HANDLE_VALUE) return printf("cannot save - %lu\n", GetLastError()), 1;
+        DWORD written = 0;
+        WriteFile(file, saved, (DWORD)n, &written, NULL);
+        SetEndOfFile(file);
+        CloseHandle(file);
+        ++count;
+        Sleep((DWORD)atoi(argv[5]));
+    }
+    printf("saves=%d undone=%d lines=%d refused=%d\n", count, undone, lines, refused);
     return 0;
 }
 
@@ -176,6 +320,10 @@ int main(int argc, char** argv) {
     if (argc >= 4 && !strcmp(argv[1], "regvalue")) return regvalue(argv);
     if (argc >= 3 && !strcmp(argv[1], "exitcode")) return exitcode(argv);
     if (argc >= 3 && !strcmp(argv[1], "svctime")) return svctime(argv);
-    fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode|svctime ...\n");
+    if (argc >= 3 && !strcmp(argv[1], "svcstop")) return svcstop(argv);
+    if (argc >= 3 && !strcmp(argv[1], "sddl")) return sddl(argv);
+    if (argc >= 4 && !strcmp(argv[1], "setsddl")) return setsddl(argv);
+    if (argc >= 6 && !strcmp(argv[1], "saves")) return saves(argv);
+    fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode|svctime|svcstop|sddl|setsddl|saves ...\n");
     return 2;
 }

@@ -26,14 +26,15 @@ void SayFailure(const char* text) {
 }
 
 UINT RunHost() {
-    if (!CreateWorkerStopEvent()) {
-        SayFailure("cannot create the worker stop event - ");
+    if (const uint32_t error = CreateWorkerEvents()) {
+        SetLastError(error);
+        SayFailure("cannot create the worker's events - ");
         return 1;
     }
     HANDLE thread = CreateThread(nullptr, 0, WorkerEntry, nullptr, 0, nullptr);
     if (!thread) {
         SayFailure("cannot start the worker - ");
-        CloseWorkerStopEvent();
+        CloseWorkerEvents();
         return 1;
     }
     Say("worker running; press Enter to stop\n");

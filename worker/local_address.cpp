@@ -1,0 +1,90 @@
+// Picks and writes this machine's stable IPv6 address; see local_address.h.
+#include "worker/local_address.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "worker/text.h"
+
+namespace {
+
+// Enough for the link-local, temporary and deprecated temporary addresses
+// that stand beside the stable one on every adapter of a busy machine.
+constexpr size_t kMaxLocalIpv6 = 64;
+
+// Global unicast (2000::/3) and none of the blocks inside it that no
+// network hands a machine to be reached at: documentation (2001:db8::/32,
+// 3fff::/20) and IETF protocol assignments (2001::/23, Teredo among them,
+// whose address follows the NAT's mapping). This one test also leaves out
+// loopback, unspecified, multicast, link-local, unique-local and
+// IPv4-mapped addresses, all outside 2000::/3.
+bool IsStableKind(const uint8_t* a) {
+    if ((a[0] & 0xE0) != 0x20) return false;
+    if (a[0] == 0x20 && a[1] == 0x01 && (a[2] < 0x02 || (a[2] == 0x0D && a[3] == 0xB8))) {
+        return false;
+    }
+    return !(a[0] == 0x3F && a[1] == 0xFF && a[2] < 0x10);
+}
+
+bool RanksBefore(const platform::LocalIpv6Address& a, const platform::LocalIpv6Address& b) {
+    if (a.defaultRoute != b.defaultRoute) return a.defaultRoute;
+    if (a.metric != b.metric) return a.metric < b.metric;
+    return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) < 0;
+}
+
+// RFC 5952: groups in lower-case hex without leading zeros; the longest run
+// of two or more zero groups (the leftmost of equals) becomes "::".
+void FormatIpv6(const uint8_t* bytes, char* text) {
+    unsigned groups[8];
+    int best = 8, bestLength = 1;
+    for (int i = 0, run = 0; i < 8; ++i) {
+        groups[i] = static_cast<unsigned>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+        run = groups[i] ? 0 : run + 1;
+        if (run > bestLength) {
+            best = i + 1 - run;
+            bestLength = run;
+        }
+    }
+    char* out = text;
+    for (int i = 0; i < 8;) {
+        if (i == best) {
+            *out++ = ':';
+            *out++ = ':';
+            i += bestLength;
+            continue;
+        }
+        if (i > 0 && i != best + bestLength) *out++ = ':';
+        const unsigned group = groups[i++];
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            if (shift == 0 || group >> shift) *out++ = "0123456789abcdef"[(group >> shift) & 15];
+        }
+    }
+    *out = '\0';
+}
+
+}  // namespace
+
+bool IsLocalAddressCheck(const char* checkUrl) {
+    return EqualsIgnoringAsciiCase(checkUrl, kLocalIpv6Check);
+}
+
+bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* address) {
+    const platform::LocalIpv6Address* best = nullptr;
+    for (size_t i = 0; i < count; ++i) {
+        const platform::LocalIpv6Address& candidate = list[i];
+        if (!candidate.preferred || candidate.temporary || !candidate.adapterUp ||
+            !IsStableKind(candidate.bytes)) {
+            continue;
+        }
+        if (!best || RanksBefore(candidate, *best)) best = &candidate;
+    }
+    address[0] = '\0';
+    if (!best) return false;
+    FormatIpv6(best->bytes, address);
+    return true;
+}
+
+bool CheckLocalIpv6(char* address) {
+    platform::LocalIpv6Address list[kMaxLocalIpv6];
+    return PickStableIpv6(list, platform::LocalIpv6Addresses(list, kMaxLocalIpv6), address);
+}

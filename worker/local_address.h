@@ -1,0 +1,23 @@
+// This machine's own stable IPv6 address as the check's answer
+// (checkurl=local6): a dynamic DNS record then carries the address that
+// stays, not the temporary one Windows makes its outgoing connections from.
+#pragma once
+
+#include <cstddef>
+
+#include "worker/platform.h"
+
+// The name that selects this check instead of a URL.
+constexpr char kLocalIpv6Check[] = "local6";
+// checkUrl is kLocalIpv6Check, ASCII case ignored.
+bool IsLocalAddressCheck(const char* checkUrl);
+
+// The stable address among this machine's own, as text (RFC 5952: lower
+// case, the longest run of zero groups compressed), NUL-terminated in
+// address (at least 65 bytes, as for the check URL's answer); false, and
+// address empty, when there is none.
+bool CheckLocalIpv6(char* address);
+// The rule itself: a preferred, not temporary global unicast address of an
+// adapter that is up; among several, the one whose adapter has the default
+// route, then the lowest metric, then the lowest address.
+bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* address);

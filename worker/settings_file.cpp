@@ -1,0 +1,280 @@
+// The settings file on disk: status lines written into it as whole-file
+// replacements that never cost the user a byte, and which entries of the
+// program's folder's access list let others in.
+#include "worker/settings_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/unique_handle.h"
+#include "worker/platform.h"
+#include "worker/text.h"
+
+void FreeBytes(char* bytes) { std::free(bytes); }
+
+namespace {
+
+// ---- the text, as the profile reader sees it ----------------------------
+
+// The reader's blanks within ASCII (it trims nothing else).
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A; }
+
+void Trim(const char* text, size_t* from, size_t* to) {
+    while (*from < *to && IsBlank(text[*from])) ++*from;
+    while (*to > *from && IsBlank(text[*to - 1])) --*to;
+}
+
+// The first (or the last) character c in text[from, to), else to. The
+// reader's code page conversion takes a lead byte and whatever (but NUL)
+// follows it as one character: a ']' or '=' byte there is none.
+size_t Find(const char* text, size_t from, size_t to, char c, bool last) {
+    size_t found = to;
+    while (from < to && (last || found == to)) {
+        if (text[from] == c) found = from;
+        from += IsLeadByte(text[from]) && from + 1 < to && text[from + 1] ? 2 : 1;
+    }
+    return found;
+}
+
+// Whether text[from, to), blanks around it trimmed, is name (without ASCII
+// case).
+bool IsName(const char* text, size_t from, size_t to, const char* name) {
+    Trim(text, &from, &to);
+    char found[32];
+    return to - from < sizeof found && CopyCut(found, sizeof found, text + from, to - from) &&
+           EqualsIgnoringAsciiCase(found, name);
+}
+
+char* Put(char* out, const char* text, size_t length) {
+    if (length) std::memcpy(out, text, length);  // text is null for a missing file
+    return out + length;
+}
+char* Put(char* out, const char* text) { return Put(out, text, std::strlen(text)); }
+
+// How the key's line comes out: its value replaced after the '=', "=value"
+// after a line with the name alone, a new line in the section, or a new
+// section.
+enum class Edit { Value, EqualsValue, NewKey, NewSection };
+
+}  // namespace
+
+size_t IniValueRoom(const char* section, const char* key, const char* value) {
+    // "\r\n[" section "]\r\n" key "=" value "\r\n"
+    return std::strlen(section) + std::strlen(key) + std::strlen(value) + 9;
+}
+
+// Kept out of line: inlined into its one caller it costs some 200 bytes more.
+[[gnu::noinline]] size_t SetIniValue(const char* text, size_t size, const char* section,
+                                     const char* key, const char* value, char* out) {
+    const unsigned char first = size >= 2 ? static_cast<unsigned char>(text[0]) : 0;
+    if ((first == 0xFF && text[1] == '\xFE') || (first == 0xFE && text[1] == '\xFF')) return 0;
+    const size_t start = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+
+    // The text is copied up to keep, the edit goes in, the rest follows from
+    // resume on.
+    Edit edit = Edit::NewSection;
+    size_t keep = size, resume = size;
+    for (size_t line = start; line < size;) {
+        size_t from = line, to = Find(text, line, size, '\n', false);
+        line = to < size ? to + 1 : size;
+        Trim(text, &from, &to);
+        if (from == to) continue;
+
+        if (text[from] == '[') {
+            // The name runs to the line's last ']'; a line without one is no
+            // section header.
+            const size_t close = Find(text, from + 1, to, ']', true);
+            if (close < to) {
+                if (edit == Edit::NewKey) break;  // the end of the section
+                if (IsName(text, from + 1, close, section)) {
+                    edit = Edit::NewKey;
+                    keep = resume = line;
+                }
+                continue;
+            }
+        }
+        if (edit != Edit::NewKey) continue;
+
+        keep = resume = line;  // a new key goes after the section's last line
+        const size_t equals = Find(text, from, to, '=', false);
+        if (IsName(text, from, equals, key)) {
+            edit = equals < to ? Edit::Value : Edit::EqualsValue;
+            keep = equals < to ? equals + 1 : to;
+            resume = to;
+            break;
+        }
+    }
+
+    char* p = Put(out, text, keep);
+    if (edit >= Edit::NewKey) {
+        if (keep > start && text[keep - 1] != '\n') p = Put(p, "\r\n");
+        if (edit == Edit::NewSection) {
+            *p++ = '[';
+            p = Put(p, section);
+            p = Put(p, "]\r\n");
+        }
+        p = Put(p, key);
+    }
+    if (edit != Edit::Value) *p++ = '=';
+    p = Put(p, value);
+    if (edit >= Edit::NewKey) p = Put(p, "\r\n");
+    p = Put(p, text + resume, size - resume);
+    return static_cast<size_t>(p - out);
+}
+
+namespace {
+
+// ---- the rewrite ------------------------------------------------------------
+
+using Bytes = UniqueHandle<char*, FreeBytes>;
+
+// A whole file as read, or that there was none.
+struct Snapshot {
+    Bytes bytes;
+    uint32_t size = 0;
+    platform::FileRead read = platform::FileRead::Failed;
+
+    bool Take(const char* path) {
+        char* taken = nullptr;
+        read = platform::ReadWholeFile(path, kSettingsFileLimit, &taken, &size);
+        bytes.Reset(taken);
+        return read != platform::FileRead::Failed;
+    }
+    // Whether the file at path holds the same now.
+    bool Holds(const char* path) const {
+        Snapshot now;
+        return now.Take(path) && now.read == read && now.size == size &&
+               (size == 0 || std::memcmp(now.bytes.Get(), bytes.Get(), size) == 0);
+    }
+};
+
+// "<file>.<process><suffix>": beside the file, so that it can take the
+// file's place in one step, and this process's own, so that a second
+// writer (-once beside the service) and the user's own files are never
+// touched. false when the name is too long.
+constexpr size_t kSiblingSize = 300;
+bool SiblingName(char (&name)[kSiblingSize], const char* file, const char* suffix) {
+    CopyCut(name, sizeof name, file, std::strlen(file));
+    AppendCut(name, sizeof name, ".");
+    AppendDecimal(name, sizeof name, static_cast<int>(platform::ProcessId()), 1);
+    return AppendCut(name, sizeof name, suffix) < sizeof name - 1;
+}
+
+}  // namespace
+
+bool RewriteIniValue(const char* file, const char* section, const char* key, const char* value) {
+    char fresh[kSiblingSize], kept[kSiblingSize];
+    if (!SiblingName(fresh, file, ".writing") || !SiblingName(kept, file, ".replaced")) {
+        return false;
+    }
+
+    for (uint32_t attempt = 0; attempt < kRewriteAttempts; ++attempt) {
+        if (attempt > 0) platform::SleepMs(kRewritePauseMs);
+        Snapshot current;
+        if (!current.Take(file)) continue;  // held by a program that shares nothing
+        const Bytes edited(static_cast<char*>(
+            std::malloc(current.size + IniValueRoom(section, key, value))));
+        const size_t size = edited ? SetIniValue(current.bytes.Get(), current.size, section, key,
+                                                 value, edited.Get())
+                                   : 0;
+        // A failed write (a full disk) leaves nothing beside the file and the
+        // file as it was.
+        if (size == 0 ||
+            !platform::WriteFileLike(fresh, file, edited.Get(), static_cast<uint32_t>(size))) {
+            return false;
+        }
+        if (!current.Holds(file)) {  // saved meanwhile: again from the save
+            platform::RemoveFile(fresh);
+            continue;
+        }
+        const bool exists = current.read == platform::FileRead::Read;
+        // A second name for the file keeps what it holds at the moment of the
+        // replace, so that a save that lands after the last look is still
+        // found. (One left by a refused try goes first; one that holds
+        // another text is a save kept there, and stays.)
+        if (exists && current.Holds(kept)) platform::RemoveFile(kept);
+        const bool linked = exists && platform::LinkFile(file, kept);
+        if (platform::MoveFileOver(fresh, file, exists)) {
+            if (!linked || current.Holds(kept)) {
+                if (linked) platform::RemoveFile(kept);
+                return true;
+            }
+            // A save landed between the last look and the replace: put the
+            // saved file back (a reader may hold the file a moment) and start
+            // again from it. Should that never work, the save stays beside
+            // the file under the second name.
+            for (uint32_t tries = 1; !platform::MoveFileOver(kept, file, true); ++tries) {
+                if (tries == kRewriteAttempts) return false;
+                platform::SleepMs(kRewritePauseMs);
+            }
+            continue;
+        }
+        // Held open by a program writing it: again from what it leaves.
+        platform::RemoveFile(fresh);
+        if (linked) platform::RemoveFile(kept);
+    }
+    return false;
+}
+
+// ---- who may write to the program's folder -----------------------------
+
+namespace {
+
+uint32_t Read32(const char* at) {
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+uint32_t Read16(const char* at) {
+    return static_cast<unsigned char>(at[0]) | static_cast<unsigned char>(at[1]) << 8;
+}
+
+constexpr char kListPresent = 0x4;  // SE_DACL_PRESENT, in the control's low byte
+constexpr char kAllowEntry = 0;
+constexpr char kInheritOnly = 0x08;
+// Rights that let a holder replace a file of the folder: add a file, delete
+// one, change the list or the owner, or the generic write and all.
+constexpr uint32_t kReplacingRights = 0x2 | 0x40 | 0x40000 | 0x80000 | 0x40000000 | 0x10000000;
+
+// SIDs as the platform lays them out (its sub-authorities little-endian).
+struct Sid {
+    uint8_t revision, count, authority[6];
+    uint32_t subAuthority[6];
+};
+const Sid kTrusted[] = {
+    {1, 1, {0, 0, 0, 0, 0, 5}, {18}},       // SYSTEM
+    {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}},  // Administrators
+    {1, 6, {0, 0, 0, 0, 0, 5},              // TrustedInstaller
+     {80, 956008885, 3418522649u, 1831038044, 1853292631, 2271478464u}},
+};
+
+bool IsTrusted(const char* sid) {
+    for (const Sid& trusted : kTrusted) {
+        if (sid[1] == trusted.count && std::memcmp(sid, &trusted, 8 + 4 * trusted.count) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool OthersMayWrite(const char* descriptor, size_t size) {
+    // SECURITY_DESCRIPTOR_RELATIVE: the control at 2, the list's offset at 16;
+    // then the ACL: its entry count at 4, its entries from 8.
+    if (size < 20) return true;  // no descriptor to speak of: assume the worst
+    const uint32_t at = Read32(descriptor + 16);
+    if (!(descriptor[2] & kListPresent) || at == 0) return true;  // no list: anybody
+    if (at > size - 8) return true;
+    size_t entry = at + 8;
+    for (uint32_t count = Read16(descriptor + at + 4); count > 0 && entry + 16 <= size; --count) {
+        // Type, flags, size, then the rights and the SID.
+        const char* const e = descriptor + entry;
+        if (e[0] == kAllowEntry && !(e[1] & kInheritOnly) && (Read32(e + 4) & kReplacingRights) &&
+            !IsTrusted(e + 8)) {
+            return true;
+        }
+        entry += Read16(e + 2);
+    }
+    return false;
+}
