@@ -36,6 +36,8 @@ START_TEXT = (pf.TEXTS[pf.START] + '\r\n').encode('cp932')
 FIRST_TICK_S = 15
 VERSION = pelkor_build.project_version()
 UNINSTALL_KEY = 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+UNINSTALL_KEYS = (UNINSTALL_KEY,
+                  'HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall')
 # The 1.0.0 packages exactly as released, for the Wine the programs run under.
 RELEASED_1_0_0 = ROOT / 'tests' / 'e2e' / 'data' / f'pelkor-1.0.0-{winebox.FLAVOUR}.msi'
 # What the access list of the settings file must not grant anything to:
@@ -119,7 +121,9 @@ class Machine:
 
     def products(self):
         """{product code: version} of the products registered as pelkor."""
-        out = self.box.run(['reg', 'query', UNINSTALL_KEY, '/s']).stdout.decode(errors='replace')
+        # A 32-bit package registers in the 32-bit view of a 64-bit prefix.
+        out = ''.join(self.box.run(['reg', 'query', key, '/s']).stdout.decode(errors='replace')
+                      for key in UNINSTALL_KEYS)
         found = {}
         for block in re.split(r'\r?\n(?=HKEY_)', out):
             fields = dict(re.findall(r'^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$', block, re.M))
