@@ -2,6 +2,7 @@
 // which installer command it asks for, and how a path splits.
 #include <string.h>
 
+#include "common/cp932.h"
 #include "setup/setup.h"
 #include "setup/setup_os.h"
 
@@ -22,16 +23,7 @@ bool EqualsIgnoringAsciiCase(const char* a, size_t length, const char* b) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSpaceOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-// Where the character at p ends: two bytes for a lead byte, but never past
-// the end of the text.
-const char* NextCharacter(const char* p) { return p + (IsLeadByte(*p) && p[1] ? 2 : 1); }
-
 }  // namespace
-
-bool IsLeadByte(char c) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 
 const char* SkipProgramName(const char* commandLine) {
     const char* p = commandLine;

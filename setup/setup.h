@@ -29,9 +29,6 @@ enum class Mode { Build, Extract, Launch };
 
 // ---- rules (setup/rules.cpp) -----------------------------------------------
 
-// Code page 932 (Japanese): a lead byte and the byte behind it are one
-// character, whatever that byte is; never a backslash, a quote or a dot.
-bool IsLeadByte(char c);
 // The command text: the process command line behind the program name,
 // unchanged (what a Windows program's entry point gets as its command line).
 const char* SkipProgramName(const char* commandLine);

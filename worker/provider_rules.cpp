@@ -112,7 +112,7 @@ const char kAddressMarker[] = "{address}";
 
 // The next "{address}" in text at or after p, walking whole characters.
 const char* NextMarker(const char* p) {
-    for (; *p; p += IsLeadByte(*p) && p[1] ? 2 : 1) {
+    for (; *p; p = NextCharacter(p)) {
         if (std::strncmp(p, kAddressMarker, sizeof kAddressMarker - 1) == 0) return p;
     }
     return nullptr;

@@ -6,12 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-// A lead byte of code page 932: it and the byte after it are one character,
-// whatever that second byte looks like (a backslash, a bracket, a letter).
-inline bool IsLeadByte(char c) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+#include "common/cp932.h"
 
 // The longest start of the length bytes of text, at most limit bytes,
 // that ends on a whole character.

@@ -244,6 +244,9 @@ bool CheckAddressOnline(char* address) {
 
 bool CheckUrlIsSet() { return std::strlen(g_checkUrl) >= kShortestUrl; }
 
+// A URL or check URL that a request would have to cut.
+bool TextsOverlong() { return IsOverlong(g_currentUrl) || (CheckUrlIsSet() && IsOverlong(g_checkUrl)); }
+
 bool CheckAddress(char* address) {
     if (IsLocalAddressCheck(g_checkUrl)) return CheckLocalIpv6(address);
     return CheckAddressOnline(address);
@@ -282,7 +285,7 @@ void RunRecord(int record, bool anyway) {
     }
     // A URL cut to what fits would be another URL: warn once per change of
     // the texts and send nothing.
-    if (IsOverlong(g_currentUrl) || (CheckUrlIsSet() && IsOverlong(g_checkUrl))) {
+    if (TextsOverlong()) {
         const uint32_t texts = Fingerprint(g_currentUrl, g_checkUrl);
         if (texts != state.problem) {
             RecordEvent(MSG_URL_OPEN_FAILED);
@@ -327,7 +330,7 @@ bool UrlIsSet() { return std::strlen(g_currentUrl) >= kShortestUrl; }
 
 bool RunUpdateNow() {
     RecordState& state = Selected();
-    if (IsOverlong(g_currentUrl) || (CheckUrlIsSet() && IsOverlong(g_checkUrl))) {
+    if (TextsOverlong()) {
         RecordEvent(MSG_URL_OPEN_FAILED);
         return false;
     }

@@ -18,7 +18,6 @@ namespace {
 
 void ReleaseLocal(char* memory) { LocalFree(memory); }
 void ReleaseModule(HMODULE module) { FreeLibrary(module); }
-void ReleaseMemory(char* memory) { std::free(memory); }
 void CloseInternet(HINTERNET handle) { InternetCloseHandle(handle); }
 
 // FormatMessageA into an allocated buffer, so that a long message is cut
@@ -312,7 +311,7 @@ size_t InternetLastResponseText(char* buffer, size_t size) {
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
     // Longer than the buffer: fetch it whole, keep the first size - 1 bytes.
-    const UniqueHandle<char*, ReleaseMemory> whole(static_cast<char*>(std::malloc(length + 1)));
+    const UniqueHandle<char*, FreeBytes> whole(static_cast<char*>(std::malloc(length + 1)));
     if (!whole) return 0;
     DWORD wholeLength = length + 1;
     if (!InternetGetLastResponseInfoA(&code, whole.Get(), &wholeLength)) return 0;
