@@ -69,12 +69,14 @@ void SetString(scm::Handle key, const char* name, const char* value) {
     scm::SetRegistryValue(key, name, kRegSz, value, static_cast<uint32_t>(std::strlen(value) + 1));
 }
 
-// The service entry itself; false when the manager cannot be opened.
-bool CreateServiceEntryFor(const char* path) {
+// The service entry itself: Created, or why not (Failed when the entry
+// could not be made, NoManager when the manager could not be opened).
+enum class Creation { Created, Failed, NoManager };
+Creation CreateServiceEntryFor(const char* path) {
     scm::ServiceHandle manager(scm::OpenServiceManager(kManagerConnect | kManagerCreateService));
     if (!manager) {
         Print("OpenSCManager failed - %d\n", static_cast<int>(scm::LastError()));
-        return false;
+        return Creation::NoManager;
     }
     // The path is a command line to the Service Control Manager: quoted, a
     // path with blanks cannot be taken for a shorter program's. The buffer
@@ -82,12 +84,12 @@ bool CreateServiceEntryFor(const char* path) {
     char commandLine[kModulePathSize + 2];
     FormatText(commandLine, sizeof commandLine, "\"%s\"", path);
     scm::ServiceHandle service(scm::CreateServiceEntry(manager.Get(), commandLine));
-    if (service) {
-        Print("%s installed.\n", kServiceDisplayName);
-    } else {
+    if (!service) {
         Print("CreateService failed - %d\n", static_cast<int>(scm::LastError()));
+        return Creation::Failed;
     }
-    return true;
+    Print("%s installed.\n", kServiceDisplayName);
+    return Creation::Created;
 }
 
 }  // namespace
@@ -131,7 +133,8 @@ void InstallService() {
         Print("Unable to install %s - %d\n", kServiceDisplayName, static_cast<int>(scm::LastError()));
         return;
     }
-    if (!CreateServiceEntryFor(path)) return;
+    const Creation created = CreateServiceEntryFor(path);
+    if (created == Creation::NoManager) return;
 
     // The event source and the description are written in any case, so
     // that installing again repairs them.
@@ -151,6 +154,8 @@ void InstallService() {
     ComputeLocations();
     platform::MakeFilePrivate(g_settingsPath);
     // Whoever may write to the folder may put another program in its place.
+    // Said only of an installation that happened: a failure line stands alone.
+    if (created != Creation::Created) return;
     char folder[kLocationSize];
     CopyCut(folder, sizeof folder, g_settingsPath,
             std::strlen(g_settingsPath) - std::strlen(kSettingsFileName));
@@ -233,13 +238,13 @@ void PrintSettings() {
 int RunOnce() {
     ResetWorkerState();
     ComputeLocations();
-    const uint32_t present = RecordsPresent();
+    const uint32_t present = DnsRecordsPresent();
     // From here on, every status line the update records is shown too.
     bool requested = false, updated = true;
-    for (int record = 1; record <= kRecordCount; ++record) {
+    for (int record = 1; record <= kDnsRecordCount; ++record) {
         if (!(present & (1u << record))) continue;
-        SelectRecord(record);
-        ReadRecordSettings(record);
+        SelectDnsRecord(record);
+        ReadDnsRecordSettings(record);
         if (record > 1) Print("[setting%d]\n", record);
         PrintSettings();
         g_statusLineEcho = [](const char* line) { Print("%s\n", line); };
@@ -251,6 +256,6 @@ int RunOnce() {
         }
         g_statusLineEcho = nullptr;
     }
-    SelectRecord(1);
+    SelectDnsRecord(1);
     return requested && updated ? 0 : 1;
 }

@@ -5,7 +5,11 @@
 
 #include <cstdint>
 
-constexpr uint32_t kModulePathSize = 512;
+#include "worker/platform.h"
+
+// The program's own path fits this buffer or is no path at all (the
+// settings file beside it must fit the worker's).
+using platform::kModulePathSize;
 constexpr uint32_t kRegistryKeySize = 256;
 constexpr uint32_t kRemovePollMs = 1000;
 

@@ -9,7 +9,7 @@ scm::ServiceStatusRecord g_serviceStatus;
 uint32_t g_checkPoint;  // check points taken so far: the first one is 1
 scm::Handle g_statusHandle;
 std::atomic<scm::Handle> g_serviceStopEvent{nullptr};
-scm::Handle g_workerThread;
+std::atomic<scm::Handle> g_workerThread{nullptr};
 
 namespace {
 
@@ -64,8 +64,8 @@ uint32_t StartAndRun() {
         CloseWorkerEvents();
         return error;
     }
-    g_workerThread = scm::StartWorkerThread();
-    if (!g_workerThread) {
+    g_workerThread.store(scm::StartWorkerThread());
+    if (!g_workerThread.load()) {
         const uint32_t error = FailureCode();
         CloseWorkerEvents();
         return error;
@@ -95,7 +95,8 @@ void StopWorkerAndWait() {
     // A request that does not return (a server that never answers) must not
     // hold the stop: the worker's end is recorded for it, and the blocked
     // call ends with the process.
-    if (g_workerThread && !scm::WaitForThread(g_workerThread, kWorkerStopGraceMs)) SealWorker();
+    const scm::Handle thread = g_workerThread.load();
+    if (thread && !scm::WaitForThread(thread, kWorkerStopGraceMs)) SealWorker();
 }
 
 void SignalServiceStop() {
@@ -131,11 +132,18 @@ uint32_t ServiceControlHandler(uint32_t control, uint32_t eventType, void*, void
 }
 
 void RunService(uint32_t, char**) {
-    g_statusHandle = scm::RegisterControlHandler(kServiceName);
-    if (!g_statusHandle) return;
+    const scm::Handle statusHandle = scm::RegisterControlHandler(kServiceName);
+    if (!statusHandle) return;
+    // Under the status lock: the control handler may already report.
+    scm::LockStatus();
+    g_statusHandle = statusHandle;
     g_serviceStatus.serviceType = kServiceTypeReported;
     g_serviceStatus.serviceSpecificExitCode = 0;
+    scm::UnlockStatus();
     const uint32_t failure = StartAndRun();
+    // The control handler is done with both by now: it set the stop event
+    // after its wait for the worker.
+    scm::CloseKernelHandle(g_workerThread.exchange(nullptr));
     scm::CloseKernelHandle(g_serviceStopEvent.exchange(nullptr));
     ReportServiceStatus(SERVICE_STATE_STOPPED, failure, 0);
 }

@@ -39,7 +39,7 @@ extern scm::ServiceStatusRecord g_serviceStatus;
 extern uint32_t g_checkPoint;
 extern scm::Handle g_statusHandle;
 extern std::atomic<scm::Handle> g_serviceStopEvent;
-extern scm::Handle g_workerThread;
+extern std::atomic<scm::Handle> g_workerThread;
 
 void RunService(uint32_t argc, char** argv);
 uint32_t ServiceControlHandler(uint32_t control, uint32_t eventType, void* eventData,

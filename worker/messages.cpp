@@ -3,10 +3,9 @@
 // Japanese texts below are stored as the CP932 bytes the status line needs.
 #include "worker/messages.h"
 
-#include <atomic>
-
 #include "worker/settings.h"
 #include "worker/text.h"
+#include "worker/worker.h"
 
 const CatalogueRow kMessageCatalogue[kCatalogueRows] = {
     {MSG_MEMORY_ERROR, "メモリエラー。"},
@@ -76,33 +75,22 @@ uint32_t GenericIdFor(uint32_t id) {
 }
 
 namespace {
-// Taken rarely and briefly (a status line, a capture chunk): a flag with a
-// short sleep is enough, and needs nothing made before the threads start.
-std::atomic_flag g_recordLock = ATOMIC_FLAG_INIT;
-bool g_sealed;
-int g_recordIndex;  // the selected record less one: zero-initialised, as everything here
+int g_dnsRecordIndex;  // the selected DNS record less one; the worker thread's alone
 }  // namespace
 
-RecordLock::RecordLock() {
-    while (g_recordLock.test_and_set(std::memory_order_acquire)) platform::SleepMs(1);
-}
-RecordLock::~RecordLock() { g_recordLock.clear(std::memory_order_release); }
+void SelectDnsRecord(int dnsRecord) { g_dnsRecordIndex = dnsRecord - 1; }
+int SelectedDnsRecord() { return g_dnsRecordIndex + 1; }
 
-bool RecordsSealed() { return g_sealed; }
-
-void SelectRecord(int record) { g_recordIndex = record - 1; }
-int SelectedRecord() { return g_recordIndex + 1; }
-
-void RecordEventLocked(uint32_t id) {
+void RecordEventLocked(uint32_t id, int dnsRecord) {
     // The fetching and unchanged-address texts are for the status line only.
     if (id != MSG_URL_FETCHING && id != MSG_ADDRESS_UNCHANGED) {
-        if (g_recordIndex == 0) {
+        if (dnsRecord == 1) {
             platform::ReportEventToLog(EventTypeFor(id), id, nullptr, 0);
         } else {
             // "[setting2] " and the text: the Event Viewer shows which record.
             char section[20] = "[";
             char name[16];
-            RecordSection(SelectedRecord(), name);
+            DnsRecordSection(dnsRecord, name);
             AppendCut(section, sizeof section, name);
             AppendCut(section, sizeof section, "] ");
             const char* strings[2] = {section, CatalogueText(id)};
@@ -112,27 +100,11 @@ void RecordEventLocked(uint32_t id) {
     }
     char line[kStatusLineSize];
     FormatStatusLine(platform::CurrentLocalTime(), CatalogueText(id), line);
-    WriteStatusLine(SelectedRecord(), line);
+    WriteStatusLine(dnsRecord, line);
     if (g_statusLineEcho) g_statusLineEcho(line);
 }
 
 void RecordEvent(uint32_t id) {
     RecordLock lock;
-    if (!g_sealed) RecordEventLocked(id);
-}
-
-void SealRecords(uint32_t lastId, void (*beforeLast)()) {
-    RecordLock lock;
-    if (g_sealed) return;
-    if (beforeLast) beforeLast();
-    // The end is the service's, whichever record was under way.
-    g_recordIndex = 0;
-    RecordEventLocked(lastId);
-    g_sealed = true;
-}
-
-void UnsealRecords() {
-    RecordLock lock;
-    g_sealed = false;
-    g_recordIndex = 0;
+    if (!RecordsSealed()) RecordEventLocked(id, SelectedDnsRecord());
 }

@@ -63,30 +63,18 @@ void FormatStatusLine(const platform::LocalTime& time, const char* text,
 // report their events.
 uint32_t GenericIdFor(uint32_t id);
 
-// Records an event of the record being worked on (SelectRecord): record 1
-// under its own ID and in lastlog, records 2 to 9 under the generic entry
-// with their section and the text, and in lastlogN. Nothing once sealed.
+// Records an event of the DNS record being worked on (SelectDnsRecord):
+// record 1 under its own ID and in lastlog, records 2 to 9 under the
+// generic entry with their section and the text, and in lastlogN. Nothing
+// once sealed.
 void RecordEvent(uint32_t id);
-// Which record RecordEvent reports for (1 to 9).
-void SelectRecord(int record);
-int SelectedRecord();
-
-// Everything the worker records or writes beside itself happens under one
-// lock, so that a stop that cannot wait for the worker can end its
-// recording at once: once sealed, nothing more is recorded or written.
-class RecordLock {
-public:
-    RecordLock();
-    ~RecordLock();
-    RecordLock(const RecordLock&) = delete;
-    RecordLock& operator=(const RecordLock&) = delete;
-};
-bool RecordsSealed();                 // caller holds the lock
-void RecordEventLocked(uint32_t id);  // caller holds the lock; not sealed
-// Records the last event unless the recording is sealed already, then seals
-// it; before that, closes whatever the caller passes on (the capture file).
-void SealRecords(uint32_t lastId, void (*beforeLast)());
-void UnsealRecords();  // a fresh start of the worker
+// The same for the given DNS record; the caller holds the record lock and
+// the recording is not sealed.
+void RecordEventLocked(uint32_t id, int dnsRecord);
+// Which DNS record RecordEvent reports for (1 to 9); only the worker's
+// thread selects.
+void SelectDnsRecord(int dnsRecord);
+int SelectedDnsRecord();
 
 // When set, RecordEvent also hands each status line to it (the console's
 // one-shot update shows them).

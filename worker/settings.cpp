@@ -64,22 +64,22 @@ void CapturePathFor(int record, char (&path)[kLocationSize]) {
     AppendCut(path, sizeof path, ".txt");
 }
 
-void RecordSection(int record, char (&section)[16]) {
+void DnsRecordSection(int record, char (&section)[16]) {
     section[0] = '\0';
     AppendCut(section, sizeof section, kSettingSection);
     if (record > 1) AppendDecimal(section, sizeof section, record, 1);
 }
 
-uint32_t RecordsPresent() {
+uint32_t DnsRecordsPresent() {
     // Room for some two hundred section names: far more than a settings
     // file has. (Below a page, so the frame needs no stack probe.)
     char names[2048];
     platform::ProfileSectionNames(names, sizeof names, g_settingsPath);
     uint32_t present = 1u << 1;
     for (const char* name = names; *name; name += std::strlen(name) + 1) {
-        for (int record = 2; record <= kRecordCount; ++record) {
+        for (int record = 2; record <= kDnsRecordCount; ++record) {
             char section[16];
-            RecordSection(record, section);
+            DnsRecordSection(record, section);
             if (EqualsIgnoringAsciiCase(name, section)) present |= 1u << record;
         }
     }
@@ -92,16 +92,16 @@ namespace {
 const char kAbsent[] = "\x01";
 
 char g_section[16];
-int g_readingRecord;
+int g_readingDnsRecord;
 
 // A number of record n: its own section's, else [setting]'s, else fallback.
 int Number(const char* key, int fallback) {
     const int shared = platform::ProfileInt(kSettingSection, key, fallback, g_settingsPath);
-    if (g_readingRecord == 1) return shared;
+    if (g_readingDnsRecord == 1) return shared;
     return platform::ProfileInt(g_section, key, shared, g_settingsPath);
 }
 void Text(const char* key, char* buffer, uint32_t size) {
-    if (g_readingRecord > 1) {
+    if (g_readingDnsRecord > 1) {
         platform::ProfileText(g_section, key, kAbsent, buffer, size, g_settingsPath);
         if (std::strcmp(buffer, kAbsent) != 0) return;
     }
@@ -109,11 +109,11 @@ void Text(const char* key, char* buffer, uint32_t size) {
 }
 }  // namespace
 
-void ReadSettings() { ReadRecordSettings(1); }
+void ReadSettings() { ReadDnsRecordSettings(1); }
 
-void ReadRecordSettings(int record) {
-    g_readingRecord = record;
-    RecordSection(record, g_section);
+void ReadDnsRecordSettings(int record) {
+    g_readingDnsRecord = record;
+    DnsRecordSection(record, g_section);
     SettingNumbers& n = g_settingNumbers;
     n.interval = Number("interval", kDefaultIntervalSeconds);
     n.log = Number("log", kDefaultCapture);

@@ -14,7 +14,7 @@ constexpr uint32_t kUrlBufferSize = 1024;
 constexpr uint32_t kUrlReadSize = kUrlBufferSize + 1;
 constexpr uint32_t kShortestUrl = 5;  // a URL of 4 bytes or fewer is not set
 // Record 1 is section [setting]; records 2 to 9 are [setting2] ... [setting9].
-constexpr int kRecordCount = 9;
+constexpr int kDnsRecordCount = 9;
 constexpr int kDefaultIntervalSeconds = 600;
 constexpr int kDefaultCapture = 0;
 constexpr int kDefaultTimeoutSeconds = 10;
@@ -60,12 +60,12 @@ void CapturePathFor(int record, char (&path)[kLocationSize]);
 void ReadSettings();
 // The same for record n from its own section; a key other than url that the
 // section lacks takes [setting]'s value.
-void ReadRecordSettings(int record);
+void ReadDnsRecordSettings(int record);
 // "setting" for record 1, "settingN" for the others.
-void RecordSection(int record, char (&section)[16]);
+void DnsRecordSection(int record, char (&section)[16]);
 // Which records the settings file defines: bit n for [settingN], bit 1
 // always (record 1 is there even without a file).
-uint32_t RecordsPresent();
+uint32_t DnsRecordsPresent();
 // lastlog (record 1) or lastlogN in section [log]; the result is not examined.
 void WriteStatusLine(int record, const char* line);
 // A URL (or check URL) too long to be requested whole.

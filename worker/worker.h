@@ -36,9 +36,11 @@ int RequestWorkerStop();
 void RequestUpdateNow();
 // The machine woke from sleep: the next tick updates every record as if due.
 void NoteResume();
-// Creates the worker's stop and update-now events unless they exist. A host
-// calls it before it starts the worker thread, so that a stop request that
-// comes before the worker runs is not lost. 0, or the error of the failure.
+// Creates the worker's stop and update-now events unless they exist, and
+// with a new stop event begins a new life of the worker: the locations of
+// its files computed and its recording open. A host calls it before it
+// starts the worker thread, so that a stop request (and its seal) that comes
+// before the worker runs is not lost. 0, or the error of the failure.
 uint32_t CreateWorkerEvents();
 // Closes the worker's events when no worker thread ran to close them.
 void CloseWorkerEvents();
@@ -58,5 +60,29 @@ bool UrlIsSet();
 // success event was recorded.
 bool RunUpdateNow();
 
-// Worker state from one cycle to the next, reset by RunWorker.
+// The DNS records' state from one cycle to the next, reset by RunWorker.
+void ResetDnsRecords();
+// All of the worker's state, for a run without the worker thread (-once).
 void ResetWorkerState();
+
+// Between the worker's own files: whether a stop was asked for, and whether
+// the machine woke from sleep since the last look.
+bool StopRequested();
+bool TakeResume();
+
+// Everything the worker records or writes beside itself happens under one
+// lock, so that a stop that cannot wait for the worker can end its
+// recording at once: once sealed, nothing more is recorded or written until
+// the next worker life starts (CreateWorkerEvents).
+class RecordLock {
+public:
+    RecordLock();
+    ~RecordLock();
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+};
+bool RecordsSealed();  // caller holds the lock
+// Records the last event unless the recording is sealed already, then seals
+// it; before that, closes whatever the caller passes on (the capture file).
+void SealRecords(uint32_t lastId, void (*beforeLast)());
+void UnsealRecords();

@@ -2,7 +2,7 @@
 // runtime start-up (msvcrt initialises itself when it loads): the program's
 // own entry takes the arguments from msvcrt and ends the process with the
 // command's exit code. Nothing here relies on global constructors.
-#include "service/win32/win32.h"
+#include "common/win32.h"
 
 #include "service/commands.h"
 

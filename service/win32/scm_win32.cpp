@@ -1,6 +1,6 @@
 // The service host's operations on Windows: the Service Control Manager,
 // the registry, events and the worker's thread, all ANSI.
-#include "service/win32/win32.h"
+#include "common/win32.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,7 +2,7 @@
 // It starts without the compiler's C runtime start-up: msvcrt initialises
 // itself when it loads, and the start-up code would cost more bytes than
 // the whole program has room for in front of the package offset.
-#include "setup/win32/win32.h"
+#include "common/win32.h"
 
 #include "setup/setup.h"
 

@@ -1,6 +1,6 @@
 // setup's operations on Windows: files and folders, the message box, paths
 // and the installer process, all ANSI, on KnownDLLs alone.
-#include "setup/win32/win32.h"
+#include "common/win32.h"
 
 #include <mbstring.h>
 #include <stdlib.h>

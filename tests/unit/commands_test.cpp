@@ -237,6 +237,7 @@ struct InstallFolderRow {
     const char* name;
     std::string folderList;  // as the platform reads the folder's descriptor
     const char* output;
+    bool serviceExists = false;
 };
 
 class InstallFolder : public Commands, public ::testing::WithParamInterface<InstallFolderRow> {};
@@ -245,6 +246,7 @@ class InstallFolder : public Commands, public ::testing::WithParamInterface<Inst
 // only of a folder others may write to.
 TEST_P(InstallFolder, MakesTheSettingsPrivateAndWarnsOfAnOpenFolder) {
     fake::state.accessLists["C:\\Program Files\\pelkor\\"] = GetParam().folderList;
+    state.serviceExists = GetParam().serviceExists;
     CaptureStdout();
     EXPECT_EQ(Run({"-install"}), 0);
     EXPECT_EQ(GetCapturedStdout(), GetParam().output);
@@ -265,7 +267,9 @@ INSTANTIATE_TEST_SUITE_P(
         InstallFolderRow{"OpenToAll", kNoList,
                          "Pelkor Service installed.\nWarning: users other than SYSTEM and "
                          "Administrators may write to C:\\Program Files\\pelkor\\ and could "
-                         "replace a program that runs as LocalSystem.\n"}),
+                         "replace a program that runs as LocalSystem.\n"},
+        // The failure line stands alone: the warning follows an installation only.
+        InstallFolderRow{"OpenButNotInstalled", kNoList, "CreateService failed - 1073\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -136,6 +136,7 @@ Handle StartWorkerThread() {
         return nullptr;
     }
     state.workerStarted = true;
+    ++state.liveEvents;  // the thread's handle, closed like the events
     if (state.workerOnThread) {
         fakescm::g_workerGo = std::promise<void>();
         fakescm::g_worker = std::thread([go = fakescm::g_workerGo.get_future()]() mutable {

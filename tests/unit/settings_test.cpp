@@ -83,14 +83,14 @@ TEST_F(Settings, ARecordTakesWhatItsSectionLacksFromTheFirst) {
     fake::SetSectionSetting("setting9", "user", "bob");
     fake::SetSectionSetting("setting10", "url", "http://ten.example/");
     fake::SetSectionSetting("Setting1", "url", "http://first.example/");
-    EXPECT_EQ(RecordsPresent(), (1u << 1) | (1u << 2) | (1u << 9));
+    EXPECT_EQ(DnsRecordsPresent(), (1u << 1) | (1u << 2) | (1u << 9));
 
-    ReadRecordSettings(2);
+    ReadDnsRecordSettings(2);
     EXPECT_STREQ(g_currentUrl, "");
     EXPECT_EQ(g_intervalMs, 60000u);
     EXPECT_STREQ(g_user, "alice");
     EXPECT_STREQ(g_checkUrl, "");  // given empty: none, not the first record's
-    ReadRecordSettings(9);
+    ReadDnsRecordSettings(9);
     EXPECT_EQ(g_intervalMs, 300000u);
     EXPECT_STREQ(g_user, "bob");
     EXPECT_STREQ(g_checkUrl, "http://ip.example/");

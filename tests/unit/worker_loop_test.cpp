@@ -60,6 +60,17 @@ TEST_F(WorkerLoop, AStopRequestedBeforeTheWorkerRunsIsKept) {
     EXPECT_EQ(state.events.back().second, MSG_SERVICE_END);
 }
 
+// A stop that could not wait sealed the recording before the worker ran (a
+// busy machine): the worker, when it runs, records and writes nothing more.
+TEST_F(WorkerLoop, ASealMadeBeforeTheWorkerRunsIsNeverLifted) {
+    ASSERT_EQ(CreateWorkerEvents(), 0u);
+    RequestWorkerStop();
+    SealWorker();
+    EXPECT_EQ(RunWorker(), 1);
+    EXPECT_EQ(state.events, (std::vector<std::pair<uint16_t, uint32_t>>{{4, MSG_SERVICE_END}}));
+    EXPECT_EQ(state.statusLines.size(), 1u);
+}
+
 // "Update now" runs at once, whatever the interval; asked for again and
 // again during a request, it gives one more update after it.
 TEST_F(WorkerLoop, UpdateNowRequestsDuringARequestFoldIntoOne) {

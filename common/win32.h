@@ -1,4 +1,5 @@
-// The one way <windows.h> comes into setup's Win32 half.
+// The one way <windows.h> comes into the programs: only the Win32 halves of
+// the seams include it, and only through this header.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
