@@ -13,11 +13,20 @@ TEXTS = {
     0xC0000067: 'URLを開く事が出来ませんでした。',
     0xC0000068: 'HTTPのステータスコードが正常以外です。',
     0xC0000069: 'HTTP通信中に例外が発生しました。',
+    0xC000006A: 'HTTPの応答が途中で切れました。',
+    0xC000006B: '%1が255バイトを超えています。',
+    0xC000006C: '応答%1で停止。ユーザー名とパスワードを確認して下さい。',
+    0xC000006D: '応答%1で停止。ホスト名を確認して下さい。',
+    0xC000006E: '応答%1で停止。agent=を確認して下さい。',
+    0xC000006F: '応答%1で停止。プロバイダのアカウントページを確認して下さい。',
+    0xC0000070: '応答%1で停止。プロバイダとの契約を確認して下さい。',
     0x800001FF: '接続先URLが設定されていません。',
     0x80000200: 'ログファイルを開く事が出来ませんでした。',
     0x80000201: 'HTTPの戻りデータが0バイトです。',
     0x80000202: '成功の応答ではありません。',
     0x80000203: 'アドレスを確認できませんでした。',
+    0x80000204: 'family=4ではlocal6を使えません。',
+    0x80000205: '応答%1で30分待ちます。',
     0x400002BE: 'Pelkorサービスを開始します。',
     0x400002BF: 'Pelkorサービスを終了します。',
     0x400002C0: 'URL取得に成功しました。',
@@ -35,6 +44,14 @@ FETCHING = 0x400002C1
 URL_NOT_SET, LOG_OPEN_FAILED, EMPTY = 0x800001FF, 0x80000200, 0x80000201
 NOT_SUCCESS, ADDRESS_UNCHECKED, ADDRESS_UNCHANGED = 0x80000202, 0x80000203, 0x400002C2
 GENERIC_ERROR, GENERIC_WARNING, GENERIC_INFO = 0xC0007530, 0x80007531, 0x40007532
+REPLY_CUT, SETTING_TOO_LONG = 0xC000006A, 0xC000006B
+REFUSED_ACCOUNT, REFUSED_HOST, PROVIDER_WAIT = 0xC000006C, 0xC000006D, 0x80000205
+LOCAL6_NOT_IPV4 = 0x80000204
+
+
+def text_with(message_id, insertion):
+    """A message's text as the status line shows it, its insertion in place."""
+    return TEXTS[message_id].replace('%1', insertion)
 
 
 def write_settings(path, url='', interval=600, log=0, timeout=10, **optional):

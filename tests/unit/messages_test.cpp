@@ -119,28 +119,40 @@ std::vector<SourceMessage> ReadMessageSource() {
 TEST(Catalogue, DataTableAndMessageTableCarryTheSameIdsAndTexts) {
     const std::vector<SourceMessage> source = ReadMessageSource();
     ASSERT_EQ(source.size(), kCatalogueRows);
-    for (size_t i = 0; i < kCatalogueRows; ++i) {
-        const CatalogueRow& row = kMessageCatalogue[i];
+    std::set<uint32_t> ids;
+    const char* text = kCatalogueTexts;
+    for (size_t i = 0; i < kCatalogueRows; ++i, text += std::strlen(text) + 1) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(row.id, source[i].id);
-        const std::string text = row.text;
-        if (text == "%s%s") {
+        EXPECT_EQ(kCatalogueIds[i], source[i].id);
+        EXPECT_TRUE(ids.insert(kCatalogueIds[i]).second) << std::hex << kCatalogueIds[i];
+        std::string expected = text;
+        if (expected == "%s%s") {
             // the generic entries: a title line, then the two insertions
             EXPECT_NE(source[i].text.find("\r\n%1%2\r\n"), std::string::npos);
-        } else {
-            EXPECT_EQ(text + "\r\n", source[i].text);
+            continue;
         }
+        // The data's insertion mark is the resource's first insertion string.
+        const size_t mark = expected.find("%s");
+        if (mark != std::string::npos) expected.replace(mark, 2, "%1");
+        EXPECT_EQ(expected + "\r\n", source[i].text);
+        char formatted[kMessageTextSize];
+        FormatCatalogueText(kCatalogueIds[i], "notfqdn", formatted);
+        EXPECT_LT(std::strlen(formatted), sizeof formatted - 1);  // never cut
     }
+    EXPECT_STREQ(CatalogueText(0xC0001234), "メモリエラー。");
 }
 
-TEST(Catalogue, RowsAreDistinctAndFitTheirFields) {
-    std::set<uint32_t> ids;
-    for (const CatalogueRow& row : kMessageCatalogue) {
-        EXPECT_TRUE(ids.insert(row.id).second) << std::hex << row.id;
-        EXPECT_LT(strnlen(row.text, kCatalogueTextSize), kCatalogueTextSize) << std::hex << row.id;
-    }
-    EXPECT_EQ(sizeof(CatalogueRow), 48u);
-    EXPECT_STREQ(kMessageCatalogue[0].text, "メモリエラー。");
+// A message with an insertion: record 1's event carries it, the status line
+// and the others' generic events show it in place.
+TEST_F(Messages, AnInsertionReachesTheEventAndTheStatusLine) {
+    RecordEvent(MSG_REFUSED_HOST, "nohost");
+    EXPECT_EQ(state.eventStrings.back(), std::vector<std::string>{"nohost"});
+    EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 応答nohostで停止。ホスト名を確認して下さい。");
+    SelectDnsRecord(2);
+    RecordEvent(MSG_PROVIDER_WAIT, "911");
+    SelectDnsRecord(1);
+    EXPECT_EQ(state.eventStrings.back(),
+              (std::vector<std::string>{"[setting2] ", "応答911で30分待ちます。"}));
 }
 
 TEST(ServiceIdentity, DescriptionIsTheJapaneseTextIn64BytesOfCodePage932) {
