@@ -25,6 +25,7 @@ add_executable(unit_tests
     tests/unit/settings_test.cpp
     tests/unit/update_cycle_test.cpp
     tests/unit/provider_settings_test.cpp
+    tests/unit/provider_answer_test.cpp
     tests/unit/worker_loop_test.cpp
     tests/unit/local_address_test.cpp
     tests/unit/settings_file_test.cpp)

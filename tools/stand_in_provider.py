@@ -13,6 +13,12 @@ Paths it answers (on 127.0.0.1, or ::1 when asked):
   /drip             200 promising a long body, then one byte a second (bounded)
   /text/WORD        200 with WORD as the whole body (a provider's "badauth")
   /ip               200 with the address the test set in `address` (a check URL)
+  /cut/D/S          200 declaring Content-Length D, sends S bytes of the pattern, then closes
+  /chunked/N        200 chunked: N bytes of the pattern in chunks, then the last (empty) chunk
+  /chunkcut/N       the same without the last chunk: the connection closes after N bytes
+  /nocontent        204 No Content, without a body
+  /answer/HEX       200 with the bytes given in hexadecimal as the whole body (a provider's
+                    answer of several lines, one per host name)
 
 Run alone it prints each update and serves until interrupted or --seconds pass.
 """
@@ -93,6 +99,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.close_connection = True
             elif parts[0] == 'text':
                 self._send(200, parts[1].encode())
+            elif parts[0] == 'cut':
+                self.send_response(200)
+                self.send_header('Content-Length', parts[1])
+                self.end_headers()
+                self.wfile.write(pattern_bytes(0, int(parts[2])))
+                self.close_connection = True
+            elif parts[0] in ('chunked', 'chunkcut'):
+                self._stream_chunks(int(parts[1]), parts[0] == 'chunked')
+            elif parts[0] == 'nocontent':
+                self.send_response(204)
+                self.end_headers()
+                self.close_connection = True
+            elif parts[0] == 'answer':
+                self._send(200, bytes.fromhex(parts[1]))
             elif parts[0] == 'ip':
                 self._send(200, f'{server.address}\r\n'.encode())
             elif parts[0] == 'drip':
@@ -123,6 +143,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             block = pattern_bytes(sent, min(65536, size - sent))
             self.wfile.write(block)
             sent += len(block)
+
+    def _stream_chunks(self, size, last):
+        self.send_response(200)
+        self.send_header('Transfer-Encoding', 'chunked')
+        self.end_headers()
+        sent = 0
+        while sent < size:
+            block = pattern_bytes(sent, min(1000, size - sent))
+            self.wfile.write(b'%x\r\n%s\r\n' % (len(block), block))
+            sent += len(block)
+        if last:
+            self.wfile.write(b'0\r\n\r\n')
+        self.close_connection = True
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

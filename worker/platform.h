@@ -98,6 +98,12 @@ bool QueryHttpStatus(Handle request, uint32_t* status);
 // false on an Internet failure (error number in *error); *read 0 at the end.
 bool ReadInternetChunk(Handle request, void* buffer, uint32_t size, uint32_t* read,
                        uint32_t* error);
+// Whether the body was whole once received bytes were read to its end:
+// false when the response declared a longer Content-Length. A body without
+// one (a 204, a chunked body) counts as whole: the Internet library ends a
+// chunked body that lost its last chunk as if it were complete, and gives
+// no sign of it. A declared length beyond 32 bits is not checked.
+bool BodyComplete(Handle request, uint64_t received);
 void CloseInternetHandle(Handle handle);
 // The Internet library's message for error (else the system's), in the
 // system's default language, cut to size - 1 bytes and NUL-terminated in

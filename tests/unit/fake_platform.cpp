@@ -286,6 +286,10 @@ bool ReadInternetChunk(Handle, void* buffer, uint32_t size, uint32_t* read, uint
     return true;
 }
 
+bool BodyComplete(Handle, uint64_t received) {
+    return current->declaredLength < 0 || received >= static_cast<uint64_t>(current->declaredLength);
+}
+
 void CloseInternetHandle(Handle) { --state.openInternetHandles; }
 
 namespace {

@@ -26,6 +26,9 @@ struct Response {
     std::vector<std::string> chunks;  // each read returns the next one, then 0 bytes
     int failingRead = -1;             // index of the read that fails, -1 for none
     uint32_t readError = 0;
+    // The length the response declared, -1 for none. A body read short of it
+    // is cut; it also stands for a chunked body that lost its last chunk.
+    int64_t declaredLength = -1;
     // The open (-1) or the read of this index blocks until ReleaseStall(), as a
     // server that never answers holds a worker thread; -2 for none.
     int stallAt = -2;

@@ -290,6 +290,16 @@ bool ReadInternetChunk(Handle request, void* buffer, uint32_t size, uint32_t* re
     return true;
 }
 
+bool BodyComplete(Handle request, uint64_t received) {
+    // A response that also declares a Transfer-Encoding is judged by the
+    // length too: one whose two framings disagree is an error of its own.
+    DWORD declared = 0;
+    DWORD length = sizeof declared;
+    return !HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared,
+                           &length, nullptr) ||
+           received >= declared;
+}
+
 void CloseInternetHandle(Handle handle) { InternetCloseHandle(handle); }
 
 size_t InternetErrorMessage(uint32_t error, char* buffer, size_t size) {
