@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "worker/address.h"
 #include "worker/text.h"
 
 namespace {
@@ -30,36 +31,6 @@ bool RanksBefore(const platform::LocalIpv6Address& a, const platform::LocalIpv6A
     if (a.defaultRoute != b.defaultRoute) return a.defaultRoute;
     if (a.metric != b.metric) return a.metric < b.metric;
     return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) < 0;
-}
-
-// RFC 5952: groups in lower-case hex without leading zeros; the longest run
-// of two or more zero groups (the leftmost of equals) becomes "::".
-void FormatIpv6(const uint8_t* bytes, char* text) {
-    unsigned groups[8];
-    int best = 8, bestLength = 1;
-    for (int i = 0, run = 0; i < 8; ++i) {
-        groups[i] = static_cast<unsigned>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-        run = groups[i] ? 0 : run + 1;
-        if (run > bestLength) {
-            best = i + 1 - run;
-            bestLength = run;
-        }
-    }
-    char* out = text;
-    for (int i = 0; i < 8;) {
-        if (i == best) {
-            *out++ = ':';
-            *out++ = ':';
-            i += bestLength;
-            continue;
-        }
-        if (i > 0 && i != best + bestLength) *out++ = ':';
-        const unsigned group = groups[i++];
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            if (shift == 0 || group >> shift) *out++ = "0123456789abcdef"[(group >> shift) & 15];
-        }
-    }
-    *out = '\0';
 }
 
 }  // namespace
