@@ -27,7 +27,18 @@ bool IsStableKind(const uint8_t* a) {
     return !(a[0] == 0x3F && a[1] == 0xFF && a[2] < 0x10);
 }
 
+// An address whose suffix is not random stays. Windows gives a random
+// suffix to its temporary addresses and, by default, to the one that stays
+// too, so among random ones the signs of the one that stays come next:
+// Windows calling it fit for DNS (a temporary one is not for DNS), then the
+// longest preferred lifetime, renewed by every router advertisement, where a
+// temporary address's is capped and runs out.
 bool RanksBefore(const platform::LocalIpv6Address& a, const platform::LocalIpv6Address& b) {
+    if (a.randomSuffix != b.randomSuffix) return b.randomSuffix;
+    if (a.randomSuffix && a.dnsEligible != b.dnsEligible) return a.dnsEligible;
+    if (a.randomSuffix && a.preferredLifetime != b.preferredLifetime) {
+        return a.preferredLifetime > b.preferredLifetime;
+    }
     if (a.defaultRoute != b.defaultRoute) return a.defaultRoute;
     if (a.metric != b.metric) return a.metric < b.metric;
     return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) < 0;
@@ -43,8 +54,7 @@ bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* 
     const platform::LocalIpv6Address* best = nullptr;
     for (size_t i = 0; i < count; ++i) {
         const platform::LocalIpv6Address& candidate = list[i];
-        if (!candidate.preferred || candidate.temporary || !candidate.adapterUp ||
-            !IsStableKind(candidate.bytes)) {
+        if (!candidate.preferred || !candidate.adapterUp || !IsStableKind(candidate.bytes)) {
             continue;
         }
         if (!best || RanksBefore(candidate, *best)) best = &candidate;
