@@ -28,6 +28,7 @@ add_executable(unit_tests
     tests/unit/provider_answer_test.cpp
     tests/unit/worker_loop_test.cpp
     tests/unit/local_address_test.cpp
+    tests/unit/address_test.cpp
     tests/unit/settings_file_test.cpp)
 target_compile_definitions(unit_tests PRIVATE
     SOURCE_DIR="${CMAKE_SOURCE_DIR}")

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "worker/address.h"
 #include "worker/text.h"
 
 namespace {
@@ -26,40 +27,21 @@ bool IsStableKind(const uint8_t* a) {
     return !(a[0] == 0x3F && a[1] == 0xFF && a[2] < 0x10);
 }
 
+// An address whose suffix is not random stays. Windows gives a random
+// suffix to its temporary addresses and, by default, to the one that stays
+// too, so among random ones the signs of the one that stays come next:
+// Windows calling it fit for DNS (a temporary one is not for DNS), then the
+// longest preferred lifetime, renewed by every router advertisement, where a
+// temporary address's is capped and runs out.
 bool RanksBefore(const platform::LocalIpv6Address& a, const platform::LocalIpv6Address& b) {
+    if (a.randomSuffix != b.randomSuffix) return b.randomSuffix;
+    if (a.randomSuffix && a.dnsEligible != b.dnsEligible) return a.dnsEligible;
+    if (a.randomSuffix && a.preferredLifetime != b.preferredLifetime) {
+        return a.preferredLifetime > b.preferredLifetime;
+    }
     if (a.defaultRoute != b.defaultRoute) return a.defaultRoute;
     if (a.metric != b.metric) return a.metric < b.metric;
     return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) < 0;
-}
-
-// RFC 5952: groups in lower-case hex without leading zeros; the longest run
-// of two or more zero groups (the leftmost of equals) becomes "::".
-void FormatIpv6(const uint8_t* bytes, char* text) {
-    unsigned groups[8];
-    int best = 8, bestLength = 1;
-    for (int i = 0, run = 0; i < 8; ++i) {
-        groups[i] = static_cast<unsigned>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-        run = groups[i] ? 0 : run + 1;
-        if (run > bestLength) {
-            best = i + 1 - run;
-            bestLength = run;
-        }
-    }
-    char* out = text;
-    for (int i = 0; i < 8;) {
-        if (i == best) {
-            *out++ = ':';
-            *out++ = ':';
-            i += bestLength;
-            continue;
-        }
-        if (i > 0 && i != best + bestLength) *out++ = ':';
-        const unsigned group = groups[i++];
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            if (shift == 0 || group >> shift) *out++ = "0123456789abcdef"[(group >> shift) & 15];
-        }
-    }
-    *out = '\0';
 }
 
 }  // namespace
@@ -72,8 +54,7 @@ bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* 
     const platform::LocalIpv6Address* best = nullptr;
     for (size_t i = 0; i < count; ++i) {
         const platform::LocalIpv6Address& candidate = list[i];
-        if (!candidate.preferred || candidate.temporary || !candidate.adapterUp ||
-            !IsStableKind(candidate.bytes)) {
+        if (!candidate.preferred || !candidate.adapterUp || !IsStableKind(candidate.bytes)) {
             continue;
         }
         if (!best || RanksBefore(candidate, *best)) best = &candidate;

@@ -17,7 +17,10 @@ bool IsLocalAddressCheck(const char* checkUrl);
 // address (at least 65 bytes, as for the check URL's answer); false, and
 // address empty, when there is none.
 bool CheckLocalIpv6(char* address);
-// The rule itself: a preferred, not temporary global unicast address of an
-// adapter that is up; among several, the one whose adapter has the default
-// route, then the lowest metric, then the lowest address.
+// The rule itself: a preferred global unicast address of an adapter that is
+// up, one whose suffix is not random before one whose suffix is; among
+// random ones, one fit for DNS first, then the longest preferred lifetime;
+// then the one whose adapter has the default route, then the lowest metric,
+// then the lowest address. While a preferred global address exists, one is
+// chosen.
 bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* address);

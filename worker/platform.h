@@ -118,10 +118,13 @@ size_t InternetLastResponseText(char* buffer, size_t size);
 struct LocalIpv6Address {
     uint8_t bytes[16];
     bool preferred;     // usable: not tentative, duplicate or deprecated
-    bool temporary;     // a temporary (privacy) address
+    bool randomSuffix;  // a temporary (privacy) address, or on a default
+                        // Windows perhaps also the one that stays
     bool adapterUp;
     bool defaultRoute;  // its adapter has an IPv6 default gateway
     uint32_t metric;    // its adapter's IPv6 interface metric
+    uint32_t preferredLifetime;  // seconds left, 0xFFFFFFFF: infinite
+    bool dnsEligible;   // Windows says it may appear in DNS
 };
 // Up to max of this machine's unicast IPv6 addresses; how many (0 where the
 // IP Helper library or its function is missing).

@@ -27,8 +27,13 @@ platform::LocalIpv6Address Address(const char* text, bool defaultRoute, uint32_t
 }
 // On the adapter every rule but the address's own would choose.
 platform::LocalIpv6Address Best(const char* text) { return Address(text, true, 5); }
-platform::LocalIpv6Address Temporary(platform::LocalIpv6Address address) {
-    address.temporary = true;
+// With a random suffix, as Windows gives its temporary addresses and by
+// default the one that stays too.
+platform::LocalIpv6Address Random(platform::LocalIpv6Address address, uint32_t lifetime,
+                                  bool dnsEligible = false) {
+    address.randomSuffix = true;
+    address.preferredLifetime = lifetime;
+    address.dnsEligible = dnsEligible;
     return address;
 }
 platform::LocalIpv6Address Deprecated(platform::LocalIpv6Address address) {
@@ -55,7 +60,7 @@ protected:
     void SetUp() override { fake::Reset(); }
 };
 
-TEST_P(StableIpv6, IsTheGlobalPreferredNonTemporaryAddressOfTheBestUpAdapter) {
+TEST_P(StableIpv6, IsTheGlobalPreferredAddressThatStaysOfTheBestUpAdapter) {
     state.localIpv6 = GetParam().addresses;
     char address[65];
     std::memset(address, 'x', sizeof address);
@@ -67,10 +72,16 @@ INSTANTIATE_TEST_SUITE_P(
     Table, StableIpv6,
     ::testing::Values(
         ChoiceRow{"TheStableOneBesideWhatWindowsAddsToIt",
-                  {Best("fe80::1"), Temporary(Best("2400:cb00::1")),
-                   Deprecated(Temporary(Best("2400:cb00::2"))), Best("2400:cb00::7")},
+                  {Best("fe80::1"), Random(Best("2400:cb00::1"), 86400),
+                   Deprecated(Random(Best("2400:cb00::2"), 0)), Best("2400:cb00::7")},
                   "2400:cb00::7"},
-        ChoiceRow{"Temporary", {Temporary(Best("2400:cb00::1")), kFallback}, "2400:cb00::5"},
+        ChoiceRow{"StableBeforeALongerLivedRandomOne",
+                  {Random(Best("2400:cb00::1"), 0xFFFFFFFF), kFallback}, "2400:cb00::5"},
+        ChoiceRow{"AllRandomTheLongestPreferredLifetime",
+                  {Random(Best("2400:cb00::1"), 3600), Random(kFallback, 86400)}, "2400:cb00::5"},
+        ChoiceRow{"AllRandomFitForDnsFirst",
+                  {Random(Best("2400:cb00::1"), 86400), Random(kFallback, 3600, true)},
+                  "2400:cb00::5"},
         ChoiceRow{"Deprecated", {Deprecated(Best("2400:cb00::1")), kFallback}, "2400:cb00::5"},
         ChoiceRow{"LinkLocal", {Best("fe80::1"), kFallback}, "2400:cb00::5"},
         ChoiceRow{"UniqueLocal", {Best("fd00::2"), Best("fc00::2"), kFallback}, "2400:cb00::5"},
@@ -88,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceRow{"LowestAddress",
                   {Best("2400:cb00::10"), Best("2a00::1"), Best("2400:cb00::9")},
                   "2400:cb00::9"},
-        ChoiceRow{"NoneQualifies", {Best("fe80::1"), Temporary(Best("2400:cb00::1"))}, ""},
+        ChoiceRow{"NoneQualifies", {Best("fe80::1"), Deprecated(Best("2400:cb00::1"))}, ""},
         ChoiceRow{"NoAddresses", {}, ""}),
     [](const auto& info) { return rows::Name(info.index, {info.param.name}); });
 

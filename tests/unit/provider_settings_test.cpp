@@ -265,7 +265,7 @@ TEST_P(AddressInUrl, CarriesTheCheckedAddress) {
     state.responsesByUrl[kCheckUrl].chunks = row.checkBody;
     if (row.checkBody.empty()) state.responsesByUrl[kCheckUrl].status = 503;
     state.localIpv6 = {{{0x2a, 0x01, 0x04, 0xf8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, true, false,
-                        true, true, 10}};
+                        true, true, 10, 0, false}};
     state.response.chunks = {"good"};
     RunUpdateCycle();
     std::vector<std::string> sent;

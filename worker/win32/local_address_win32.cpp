@@ -22,9 +22,16 @@ namespace {
 // What the code relies on, as Microsoft documents GetAdaptersAddresses:
 // - DadState IpDadStatePreferred: usable; tentative, duplicate and
 //   deprecated addresses have the other states.
-// - SuffixOrigin IpSuffixOriginRandom: the anonymous (temporary) address
-//   the host makes from a router's prefix; the address that stays has its
-//   suffix from the link, by hand or from DHCPv6.
+// - SuffixOrigin IpSuffixOriginRandom: documented for the anonymous address
+//   whose host part the host draws at random after a router advertisement,
+//   a temporary address. But Windows by default also gives the address that
+//   stays a random identifier, and nothing documents which origin that one
+//   then reports, so a random suffix only ranks an address lower.
+// - Flags IP_ADAPTER_ADDRESS_DNS_ELIGIBLE: documented as an address that
+//   may appear in DNS, what a record wants; whether Windows clears it on
+//   temporary addresses is not documented, so it only ranks random ones.
+// - PreferredLifetime: seconds, 0xFFFFFFFF infinite. Flags and the
+//   lifetimes are in every layout of the structure, XP's too.
 // - OperStatus IfOperStatusUp: the adapter passes packets.
 // - FirstGatewayAddress (with GAA_FLAG_INCLUDE_GATEWAYS) lists the
 //   adapter's default gateways, Ipv6Metric its IPv6 interface metric; both
@@ -95,7 +102,9 @@ size_t LocalIpv6Addresses(LocalIpv6Address* list, size_t max) {
             std::memcpy(entry.bytes, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr,
                         sizeof entry.bytes);
             entry.preferred = unicast->DadState == IpDadStatePreferred;
-            entry.temporary = unicast->SuffixOrigin == IpSuffixOriginRandom;
+            entry.randomSuffix = unicast->SuffixOrigin == IpSuffixOriginRandom;
+            entry.dnsEligible = (unicast->Flags & IP_ADAPTER_ADDRESS_DNS_ELIGIBLE) != 0;
+            entry.preferredLifetime = unicast->PreferredLifetime;
             entry.adapterUp = adapter->OperStatus == IfOperStatusUp;
             entry.defaultRoute = vista && HasIpv6Gateway(*adapter);
             entry.metric = vista ? adapter->Ipv6Metric : 0;
