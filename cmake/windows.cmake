@@ -98,7 +98,7 @@ add_program(workerhost_fasttick worker_win32_fasttick "" tests/host/win32/worker
 set_target_properties(pelkor_fasttick workerhost_fasttick PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test)
 add_executable(probe tests/e2e/tools/probe.c)
-target_link_libraries(probe PRIVATE version advapi32)
+target_link_libraries(probe PRIVATE version advapi32 user32 gdi32)
 add_executable(fake_msiexec tests/e2e/tools/fake_msiexec.c)
 add_executable(copy_loop bench/tools/copy_loop.c)  # the copy benchmark's yardstick
 # The yardstick of bench/service_memory.py: a service that only sleeps.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "worker/address.h"
+#include "worker/provider_rules.h"
 #include "worker/text.h"
 
 namespace {
@@ -50,6 +51,14 @@ bool IsLocalAddressCheck(const char* checkUrl) {
     return EqualsIgnoringAsciiCase(checkUrl, kLocalIpv6Check);
 }
 
+bool OnlyLocalChecks(const char* checkUrl) {
+    char entry[sizeof kLocalIpv6Check + 1];
+    for (int n = 0; n < kCheckEntries && NextCheckEntry(&checkUrl, entry, sizeof entry); ++n) {
+        if (!IsLocalAddressCheck(entry)) return false;
+    }
+    return true;
+}
+
 bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* address) {
     const platform::LocalIpv6Address* best = nullptr;
     for (size_t i = 0; i < count; ++i) {
@@ -65,7 +74,9 @@ bool PickStableIpv6(const platform::LocalIpv6Address* list, size_t count, char* 
     return true;
 }
 
-bool CheckLocalIpv6(char* address) {
+// Out of line: its list is kept out of its callers' frames (a frame of a page
+// or more would need a stack probe).
+[[gnu::noinline]] bool CheckLocalIpv6(char* address) {
     platform::LocalIpv6Address list[kMaxLocalIpv6];
     return PickStableIpv6(list, platform::LocalIpv6Addresses(list, kMaxLocalIpv6), address);
 }

@@ -11,6 +11,8 @@
 constexpr char kLocalIpv6Check[] = "local6";
 // checkUrl is kLocalIpv6Check, ASCII case ignored.
 bool IsLocalAddressCheck(const char* checkUrl);
+// Every entry of a check setting is kLocalIpv6Check.
+bool OnlyLocalChecks(const char* checkUrl);
 
 // The stable address among this machine's own, as text (RFC 5952: lower
 // case, the longest run of zero groups compressed), NUL-terminated in

@@ -47,17 +47,17 @@ uint32_t RetryDelayMs(uint32_t retryMs, uint32_t failuresInARow, uint32_t interv
 }
 
 namespace {
-bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
-void TakeAddress(const void* body, size_t size, char* address) {
-    const char* bytes = static_cast<const char*>(body);
-    size_t end = size < kAddressBytes ? size : kAddressBytes;
-    size_t start = 0;
-    while (start < end && IsBlankOrLineEnd(bytes[start])) ++start;
-    while (end > start && IsBlankOrLineEnd(bytes[end - 1])) --end;
-    std::memcpy(address, bytes + start, end - start);
-    address[end - start] = '\0';
+bool NextCheckEntry(const char** at, char* entry, size_t size) {
+    const char* p = *at;
+    while (IsBlank(*p)) ++p;
+    const char* start = p;
+    while (*p && !IsBlank(*p)) ++p;
+    *at = p;
+    CopyCut(entry, size, start, static_cast<size_t>(p - start));
+    return p > start;
 }
 
 bool BasicAuthorizationHeader(const char* user, const char* password, char* header, size_t size) {
@@ -142,15 +142,10 @@ bool WithAddress(const char* url, const char* address, char* out, size_t size) {
     return true;
 }
 
-namespace {
-uint32_t Fnv1a(uint32_t hash, const char* text) {
+uint32_t Fingerprint(const char* text, uint32_t hash) {
+    // FNV-1a, the NUL too: "ab","c" and "a","bc" differ.
     for (const char* p = text;; ++p) {
         hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
-        if (!*p) return hash;  // the NUL too: "ab","c" and "a","bc" differ
+        if (!*p) return hash;
     }
-}
-}  // namespace
-
-uint32_t Fingerprint(const char* a, const char* b) {
-    return Fnv1a(Fnv1a(2166136261u, a), b) | 1;
 }

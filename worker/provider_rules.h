@@ -1,6 +1,6 @@
 // What the optional provider settings decide without the operating system:
 // whether a streamed body holds the success text, how soon a failed update
-// is tried again, which address a check URL answered, and the credentials
+// is tried again, the entries of the check setting, and the credentials
 // header for a user and password.
 #pragma once
 
@@ -9,8 +9,9 @@
 
 // okbody, agent, user, password and proxy: at most 255 bytes each.
 constexpr size_t kShortSettingSize = 256;
-// The address is the first 64 bytes of the check URL's body.
-constexpr size_t kAddressBytes = 64;
+// checkurl holds up to this many entries, separated by blanks: each a URL
+// or local6, tried in turn.
+constexpr int kCheckEntries = 4;
 
 // Looks for a text in a body that arrives in chunks, without holding the
 // body: the state is how long a start of the text the bytes so far end in,
@@ -33,9 +34,9 @@ uint32_t SaturatingProduct(uint32_t value, uint32_t unit);
 // failure in a row, doubling with each further one, never past interval.
 uint32_t RetryDelayMs(uint32_t retryMs, uint32_t failuresInARow, uint32_t intervalMs);
 
-// The first kAddressBytes bytes of a body with blanks and line ends trimmed
-// at both ends, NUL-terminated in address (kAddressBytes + 1 bytes).
-void TakeAddress(const void* body, size_t size, char* address);
+// The entry of a check setting that starts at or after *at (blanks skipped),
+// into entry (cut to size); *at then points behind it. False at the end.
+bool NextCheckEntry(const char** at, char* entry, size_t size);
 
 // "Authorization: Basic <base64 of user:password>\r\n" in header; false
 // (and header empty) when it does not fit in size bytes.
@@ -60,5 +61,7 @@ uint64_t ReadStopwatch(Stopwatch* watch, uint32_t now);
 bool WithAddress(const char* url, const char* address, char* out, size_t size);
 bool HasAddressMarker(const char* url);
 
-// A fingerprint of two texts (never 0), to tell whether they changed.
-uint32_t Fingerprint(const char* a, const char* b);
+// A fingerprint of texts, to tell whether they changed: of one text, or of
+// several chained, Fingerprint(b, Fingerprint(a)).
+constexpr uint32_t kFingerprintStart = 2166136261u;
+uint32_t Fingerprint(const char* text, uint32_t hash = kFingerprintStart);

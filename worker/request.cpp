@@ -1,12 +1,18 @@
 // One HTTP GET and what comes of it: the root handle with the settings'
-// agent, proxy and time-outs, the outcome recorded and, on request, the
-// body or the failure text captured. A stop ends a request between two
-// chunks.
+// agent, proxy and time-outs, the outcome recorded (the provider's answer
+// code read) and, on request, the body or the failure text captured; and
+// the check of this machine's address, entry by entry. This file is
+// compiled with code page 932 as its execution character set, for the
+// Japanese texts of the check's lines.
 #include "worker/request.h"
 
+#include <cstring>
+
 #include "common/unique_handle.h"
+#include "worker/local_address.h"
 #include "worker/messages.h"
 #include "worker/platform.h"
+#include "worker/provider_answer.h"
 #include "worker/provider_rules.h"
 #include "worker/settings.h"
 #include "worker/text.h"
@@ -110,16 +116,31 @@ platform::Handle OpenRoot(uint32_t* error) {
 
 void CloseCaptureFile() { g_captureFile.Reset(); }
 
+namespace {
+
+// The message of a provider's refusal, by its answer code.
+uint32_t RefusalMessage(AnswerCode code) {
+    switch (code) {
+        case AnswerCode::BadAuth: return MSG_REFUSED_ACCOUNT;
+        case AnswerCode::BadAgent: return MSG_REFUSED_AGENT;
+        case AnswerCode::Abuse: return MSG_REFUSED_ABUSE;
+        case AnswerCode::NotDonator: return MSG_REFUSED_PLAN;
+        default: return MSG_REFUSED_HOST;  // nohost, notfqdn, numhost, !yours
+    }
+}
+
+}  // namespace
+
 // A stop ends the request between two chunks: the capture keeps what had
 // arrived, and no outcome is recorded.
-bool RunRequest(const char* url) {
+Outcome RunRequest(const char* url) {
     Capture capture(g_captureFlag != 0);
     uint32_t error = 0;
 
     InternetHandle root(OpenRoot(&error));
     if (!root) {
         HandleInternetFailure(error, capture);
-        return false;
+        return Outcome::Failure;
     }
     char authorization[kAuthorizationSize];
     const bool credentials =
@@ -130,10 +151,10 @@ bool RunRequest(const char* url) {
                                       &error)) {
         case platform::OpenOutcome::NoResponse:
             RecordEvent(MSG_URL_OPEN_FAILED);
-            return false;
+            return Outcome::Failure;
         case platform::OpenOutcome::Failure:
             HandleInternetFailure(error, capture);
-            return false;
+            return Outcome::Failure;
         case platform::OpenOutcome::Response:
             break;
     }
@@ -143,74 +164,157 @@ bool RunRequest(const char* url) {
 
     // A status that cannot be queried is no 200. A refused update still has
     // its body read and captured (the provider's page says why), but it is
-    // never recorded as fetched.
+    // never recorded as fetched. 204 No Content is a success without a body.
     uint32_t status = 0;
-    const bool ok = platform::QueryHttpStatus(response.Get(), &status) && status == kHttpStatusOk;
-    if (!ok) RecordEvent(MSG_HTTP_STATUS_NOT_OK);
+    if (!platform::QueryHttpStatus(response.Get(), &status)) status = 0;
+    const bool ok = status == kHttpStatusOk;
+    const bool noContent = status == kHttpStatusNoContent;
+    if (!ok && !noContent) RecordEvent(MSG_HTTP_STATUS_NOT_OK);
 
     BodyMatch expected;
     if (g_okBody[0]) StartBodyMatch(&expected, g_okBody);
+    AnswerReader answer;
+    StartAnswer(&answer);
 
     char chunk[kBodyChunkSize];
     uint32_t read = 0;
+    uint64_t received = 0;
     // An empty body is two reads of 0 bytes in a row at the start.
     for (int attempt = 0; attempt < 2 && read == 0; ++attempt) {
         if (!platform::ReadInternetChunk(response.Get(), chunk, sizeof chunk, &read, &error)) {
             HandleInternetFailure(error, capture);
-            return false;
+            return Outcome::Failure;
         }
-    }
-    if (read == 0) {
-        RecordEvent(MSG_HTTP_EMPTY_RESPONSE);
-        return false;
     }
     while (read > 0) {
+        received += read;
         capture.Write(chunk, read);
         if (g_okBody[0]) FeedBodyMatch(&expected, chunk, read);
-        if (StopRequested()) return false;
+        FeedAnswer(&answer, chunk, read);
+        if (StopRequested()) return Outcome::Failure;
         if (!platform::ReadInternetChunk(response.Get(), chunk, sizeof chunk, &read, &error)) {
             HandleInternetFailure(error, capture);
-            return false;
+            return Outcome::Failure;
         }
     }
+    // A body that ended before its declared end is no answer at all.
+    const bool whole = platform::BodyComplete(response.Get(), received);
     response.Reset();
     capture.Close();
-    if (!ok) return false;
+    if (!whole) {
+        RecordEvent(MSG_REPLY_CUT);
+        return Outcome::Failure;
+    }
+    if (received == 0 && !noContent) {
+        RecordEvent(MSG_HTTP_EMPTY_RESPONSE);
+        return Outcome::Failure;
+    }
+    if (!ok && !noContent) return Outcome::Failure;
+    // The provider's answer code: a refusal or a wait is never a success,
+    // whatever okbody found.
+    const AnswerCode code = FinishAnswer(&answer);
+    if (IsStopCode(code)) {
+        RecordEvent(RefusalMessage(code), AnswerCodeText(code));
+        return Outcome::Refused;
+    }
+    if (IsWaitCode(code)) {
+        RecordEvent(MSG_PROVIDER_WAIT, AnswerCodeText(code));
+        return Outcome::Wait;
+    }
     if (g_okBody[0] && !expected.found) {
         RecordEvent(MSG_NOT_A_SUCCESS);
-        return false;
+        return Outcome::Failure;
     }
     RecordEvent(MSG_URL_FETCHED);
-    return true;
+    return Outcome::Success;
 }
 
-bool CheckAddressOnline(char* address) {
+namespace {
+
+// Why a check entry gave no address, as its line in the capture file says.
+const char kNoResponse[] = "応答がありません。";
+const char kNoAddress[] = "アドレスがありません。";
+const char kSeveral[] = "アドレスが複数あります。";
+const char kUnusable[] = "DNSレコードに使えないアドレスです。";
+const char kOtherFamily[] = "familyと違う種類のアドレスです。";
+const char kNoStableIpv6[] = "安定したIPv6アドレスがありません。";
+
+// The body of a check answer: only the worker's thread checks.
+char g_answer[kAnswerBytes];
+
+// One check URL: true with the address it answered; else why not in why.
+bool CheckOnline(const char* url, int family, char (&address)[kAddressTextSize], char* why,
+                 size_t size) {
     uint32_t error = 0;
     InternetHandle root(OpenRoot(&error));
-    if (!root) return false;
     platform::Handle opened = nullptr;
-    if (platform::OpenInternetUrl(root.Get(), g_checkUrl, nullptr, &opened, &error) !=
-        platform::OpenOutcome::Response) {
+    const platform::OpenOutcome outcome =
+        root ? platform::OpenInternetUrl(root.Get(), url, nullptr, &opened, &error)
+             : platform::OpenOutcome::Failure;
+    InternetHandle response(opened);
+    if (outcome == platform::OpenOutcome::Failure) {
+        FailureText(error, why, size);
         return false;
     }
-    InternetHandle response(opened);
+    if (outcome == platform::OpenOutcome::NoResponse) {
+        CopyCut(why, size, kNoResponse, sizeof kNoResponse - 1);
+        return false;
+    }
     uint32_t status = 0;
-    if (!platform::QueryHttpStatus(response.Get(), &status) || status != kHttpStatusOk) return false;
-    char start[kAddressBytes];
-    uint32_t have = 0, read = 0;
-    int emptyReads = 0;
+    if (!platform::QueryHttpStatus(response.Get(), &status) || status != kHttpStatusOk) {
+        CopyCut(why, size, "HTTP ", 5);
+        AppendDecimal(why, size, static_cast<int>(status), 1);
+        return false;
+    }
     // The first bytes are enough; the rest of the body is left unread.
-    while (have < sizeof start && emptyReads < 2) {
-        if (!platform::ReadInternetChunk(response.Get(), start + have, sizeof start - have, &read,
+    uint32_t have = 0, read = 0;
+    for (int emptyReads = 0; have < kAnswerBytes;) {
+        if (!platform::ReadInternetChunk(response.Get(), g_answer + have, kAnswerBytes - have, &read,
                                          &error)) {
+            FailureText(error, why, size);
             return false;
         }
-        if (read == 0) {
-            if (have > 0) break;
-            ++emptyReads;
-        }
+        if (read == 0 && (have > 0 || ++emptyReads == 2)) break;
         have += read;
     }
-    TakeAddress(start, have, address);
-    return address[0] != '\0';
+    static const char* const kWhy[] = {nullptr, kNoAddress, kSeveral, kUnusable, kOtherFamily};
+    const AnswerAddress found = FindAnswerAddress(g_answer, have, family, address);
+    if (found == AnswerAddress::Found) return true;
+    const char* text = kWhy[static_cast<int>(found)];
+    CopyCut(why, size, text, std::strlen(text));
+    return false;
+}
+
+}  // namespace
+
+bool CheckAddress(const char* checkUrl, int family, char (&address)[kAddressTextSize]) {
+    Capture lines(g_captureFlag != 0);  // opened at the first entry that gives no address
+    bool opened = false;
+    char entry[kUrlReadSize];
+    char why[256];  // a reason, or the start of the library's text
+    const char* at = checkUrl;
+    for (int n = 0; n < kCheckEntries && NextCheckEntry(&at, entry, sizeof entry); ++n) {
+        why[0] = '\0';
+        if (IsLocalAddressCheck(entry)) {
+            // This machine's own addresses are IPv6 only.
+            if (family != 4 && CheckLocalIpv6(address)) return true;
+            const char* text = family == 4 ? kOtherFamily : kNoStableIpv6;
+            CopyCut(why, sizeof why, text, std::strlen(text));
+        } else if (CheckOnline(entry, family, address, why, sizeof why)) {
+            return true;
+        }
+        if (lines.on) {
+            if (!opened) opened = lines.Open(true);
+            // The library's texts end in a line end of their own.
+            size_t length = std::strlen(why);
+            while (length > 0 && (why[length - 1] == '\r' || why[length - 1] == '\n')) --length;
+            lines.Write(entry, static_cast<uint32_t>(std::strlen(entry)));
+            lines.Write(" ", 1);
+            lines.Write(why, static_cast<uint32_t>(length));
+            lines.Write("\r\n", 2);
+        }
+        if (StopRequested()) break;
+    }
+    address[0] = '\0';
+    return false;
 }

@@ -21,14 +21,15 @@ char g_currentUrl[kUrlReadSize];
 uint32_t g_intervalMs;
 uint32_t g_captureFlag;
 uint32_t g_timeoutMs;
-char g_okBody[kShortSettingSize];
+char g_okBody[kShortSettingReadSize];
 uint32_t g_retryMs;
 char g_checkUrl[kUrlReadSize];
 uint32_t g_forceMs;
-char g_agent[kShortSettingSize];
-char g_user[kShortSettingSize];
-char g_password[kShortSettingSize];
+char g_agent[kShortSettingReadSize];
+char g_user[kShortSettingReadSize];
+char g_password[kShortSettingReadSize];
 char g_proxy[kShortSettingSize];
+int g_family;
 SettingNumbers g_settingNumbers;
 
 namespace {
@@ -120,14 +121,15 @@ void ReadDnsRecordSettings(int record) {
     n.timeout = Number("timeout", kDefaultTimeoutSeconds);
     // The URL is the record's own: a section without one has none.
     platform::ProfileText(g_section, "url", "", g_currentUrl, kUrlReadSize, g_settingsPath);
-    Text("okbody", g_okBody, kShortSettingSize);
+    Text("okbody", g_okBody, kShortSettingReadSize);
     n.retry = Number("retry", 0);
     Text("checkurl", g_checkUrl, kUrlReadSize);
     n.force = Number("force", kDefaultForceDays);
-    Text("agent", g_agent, kShortSettingSize);
-    Text("user", g_user, kShortSettingSize);
-    Text("password", g_password, kShortSettingSize);
+    Text("agent", g_agent, kShortSettingReadSize);
+    Text("user", g_user, kShortSettingReadSize);
+    Text("password", g_password, kShortSettingReadSize);
     Text("proxy", g_proxy, kShortSettingSize);
+    n.family = Number("family", 0);
 
     // Seconds (and days) as 32-bit milliseconds. A value too large
     // saturates: wrapping would turn a long interval into a request at
@@ -137,9 +139,18 @@ void ReadDnsRecordSettings(int record) {
     g_timeoutMs = SaturatingProduct(static_cast<uint32_t>(n.timeout), 1000);
     g_retryMs = SaturatingProduct(static_cast<uint32_t>(n.retry), 1000);
     g_forceMs = SaturatingProduct(static_cast<uint32_t>(n.force), kMsPerDay);
+    g_family = n.family;
 }
 
 bool IsOverlong(const char* url) { return std::strlen(url) >= kUrlBufferSize; }
+
+const char* OverlongSetting() {
+    if (std::strlen(g_okBody) >= kShortSettingSize) return "okbody";
+    if (std::strlen(g_agent) >= kShortSettingSize) return "agent";
+    if (std::strlen(g_user) >= kShortSettingSize) return "user";
+    if (std::strlen(g_password) >= kShortSettingSize) return "password";
+    return nullptr;
+}
 
 void WriteStatusLine(int record, const char* line) {
     char key[16] = "lastlog";

@@ -36,19 +36,25 @@ extern uint32_t g_intervalMs;
 extern uint32_t g_captureFlag;
 extern uint32_t g_timeoutMs;
 
+// okbody, agent, user and password are read with one byte more than the
+// longest value, so that a longer one is seen as such instead of being used
+// cut (an account refused with no hint why).
+constexpr size_t kShortSettingReadSize = kShortSettingSize + 1;
+
 // Optional keys: absent, empty or 0, each leaves the request as it always was.
-extern char g_okBody[kShortSettingSize];    // success only when the body holds it
-extern uint32_t g_retryMs;                  // first retry after a failed update
-extern char g_checkUrl[kUrlReadSize];       // answers this machine's public address
-extern uint32_t g_forceMs;                  // update after this long even unchanged
-extern char g_agent[kShortSettingSize];     // User-Agent
-extern char g_user[kShortSettingSize];      // Basic credentials of every update
-extern char g_password[kShortSettingSize];
-extern char g_proxy[kShortSettingSize];     // "", "direct" or a proxy list
+extern char g_okBody[kShortSettingReadSize];  // success only when the body holds it
+extern uint32_t g_retryMs;                    // first retry after a failed update
+extern char g_checkUrl[kUrlReadSize];         // up to four check URLs (or local6), blank-separated
+extern uint32_t g_forceMs;                    // update after this long even unchanged
+extern char g_agent[kShortSettingReadSize];   // User-Agent
+extern char g_user[kShortSettingReadSize];    // Basic credentials of every update
+extern char g_password[kShortSettingReadSize];
+extern char g_proxy[kShortSettingSize];       // "", "direct" or a proxy list
+extern int g_family;                          // 4 or 6: only that family's address counts
 
 // The numbers as the settings file gave them, before any conversion.
 struct SettingNumbers {
-    int interval, log, timeout, retry, force;
+    int interval, log, timeout, retry, force, family;
 };
 extern SettingNumbers g_settingNumbers;
 
@@ -70,3 +76,6 @@ uint32_t DnsRecordsPresent();
 void WriteStatusLine(int record, const char* line);
 // A URL (or check URL) too long to be requested whole.
 bool IsOverlong(const char* url);
+// The first of okbody, agent, user and password that is longer than the
+// longest value, by its key, or null.
+const char* OverlongSetting();

@@ -13,7 +13,13 @@
 constexpr uint32_t kWorkerTickMs = PELKOR_TICK_MS;
 
 constexpr uint32_t kBodyChunkSize = 1024;
+// After a provider's wait code, a DNS record's next request waits this long.
+constexpr uint32_t kProviderWaitMs = 30 * 60 * 1000;
+// Updates asked for (-now, control 128) come no sooner after a record's
+// last request than this.
+constexpr uint32_t kUpdateNowSpacingMs = 60 * 1000;
 constexpr uint32_t kHttpStatusOk = 200;
+constexpr uint32_t kHttpStatusNoContent = 204;
 
 // WinINet time-out options, each set to the configured time-out.
 constexpr uint32_t kTimeoutOptions[] = {

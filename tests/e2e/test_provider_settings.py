@@ -3,6 +3,7 @@ its one-second-tick host and the real service program's one-shot switch,
 against the stand-in provider (and a forwarding proxy) on 127.0.0.1."""
 import base64
 import shutil
+import time
 
 import pytest
 
@@ -16,12 +17,28 @@ def update_paths(server):
     return [path for path, _, _ in server.requests]
 
 
-def test_okbody_refuses_a_200_that_says_badauth(wine, programs, server):
-    worker = Worker(wine, programs, url=server.url('/text/badauth'), okbody='good', log=1).start()
-    worker.wait_for_event(pf.NOT_SUCCESS)
-    worker.wait_for_status(pf.TEXTS[pf.NOT_SUCCESS])
-    assert worker.stop() == [pf.START, pf.NOT_SUCCESS, pf.END]
-    assert worker.capture() == b'badauth'
+@pytest.mark.parametrize('path, most, last', [
+    # A refusal: one request, then nothing, with okbody too, until the password changes.
+    ('/text/badauth', 1, pf.text_with(pf.REFUSED_ACCOUNT, 'badauth')),
+    # A wait code: nothing for half an hour.
+    ('/text/911', 1, pf.text_with(pf.PROVIDER_WAIT, '911')),
+    # A success with the address: a request at every tick (interval=0).
+    ('/answer/' + b'good 93.184.216.34'.hex(), 99, pf.TEXTS[pf.FETCHED]),
+    # 5000 bytes declared, 1000 sent: no answer at all.
+    ('/cut/5000/1000', 99, pf.TEXTS[pf.REPLY_CUT]),
+], ids=['badauth', 'wait', 'good', 'cut'])
+def test_a_providers_answer_decides_what_comes_next(wine, programs, server, path, most, last):
+    worker = Worker(wine, programs, url=server.url(path), interval=0, okbody='good',
+                    password='wrong').start()
+    worker.wait_for_status(last, timeout=30)
+    time.sleep(10)  # ten more ticks
+    requests = len(update_paths(server))
+    assert requests <= most and (most == 1 or requests >= 8), update_paths(server)
+    if path == '/text/badauth':
+        worker.ini.write_bytes(worker.ini.read_bytes().replace(b'password=wrong', b'password=right'))
+        assert winebox.wait_until(lambda: len(update_paths(server)) == 2, 15), update_paths(server)
+    worker.stop()
+    assert pf.lastlog_text(worker.ini) == pf.TEXTS[pf.END]
 
 
 def test_retry_tries_a_refused_connection_again_before_the_interval(wine, programs):
@@ -46,6 +63,23 @@ def test_checkurl_sends_an_update_only_when_the_address_changed(wine, programs, 
     assert events.count(pf.FETCHED) == 2
     assert pf.ADDRESS_UNCHANGED not in events  # a status line, never an event
     assert set(update_paths(server)) == {'/ip', '/nic/update'}
+
+
+def test_check_entries_are_tried_in_turn_and_only_an_address_reaches_the_update(
+        wine, programs, server):
+    # A refused check service, one that answers 503, then one whose answer
+    # carries more than an address: the update gets the address alone.
+    server.address = 'Current IP Address: 93.184.216.34&hostname=other.example'
+    checks = ' '.join([refused_url(), server.url('/status/503'), server.url('/ip')])
+    worker = Worker(wine, programs, url=server.url('/nic/update?myip={address}'), interval=1,
+                    checkurl=checks, log=1).start()
+    worker.wait_for_event(pf.FETCHED)
+    worker.wait_for_status(pf.TEXTS[pf.ADDRESS_UNCHANGED])
+    worker.stop()
+    assert update_paths(server).count('/nic/update?myip=93.184.216.34') == 1, update_paths(server)
+    assert [line.split(b' ', 1)[0] for line in worker.capture().splitlines()] == \
+        [c.encode() for c in checks.split()[:2]]
+    assert worker.capture().endswith(b' HTTP 503\r\n')
 
 
 def test_agent_and_credentials_reach_the_server(wine, programs, server):

@@ -68,7 +68,7 @@ TEST_P(OkBody, CountsASuccessOnlyWhenTheBodyHoldsTheText) {
 INSTANTIATE_TEST_SUITE_P(
     Table, OkBody,
     ::testing::Values(OkBodyRow{"Match", {"good 192.0.2.1\n"}, MSG_URL_FETCHED},
-                      OkBodyRow{"NoMatch", {"badauth"}, MSG_NOT_A_SUCCESS},
+                      OkBodyRow{"NoMatch", {"bad password"}, MSG_NOT_A_SUCCESS},
                       OkBodyRow{"MatchAcrossChunks",
                                 {std::string(1022, 'x') + "go", "od 192.0.2.1"}, MSG_URL_FETCHED}),
     [](const ::testing::TestParamInfo<OkBodyRow>& info) { return std::string(info.param.name); });
@@ -94,6 +94,50 @@ TEST_F(ProviderSettings, RetryDoublesAfterEachFailureUpToTheIntervalAndASuccessE
     EXPECT_TRUE(UpdatedAfter(1));
     EXPECT_FALSE(UpdatedAfter(100));  // and the first retry delay
     EXPECT_TRUE(UpdatedAfter(1));
+}
+
+// ---- what a provider's answer holds back ---------------------------------
+
+// A refusal stops the record, also when asked, until a setting of its
+// request changes; then it goes at once.
+TEST_F(ProviderSettings, ARefusalStopsTheRecordUntilItsRequestChanges) {
+    fake::SetSetting("interval", "0");
+    state.response.chunks = {"badauth"};
+    ASSERT_TRUE(UpdatedAfter(15));
+    EXPECT_EQ(state.eventStrings.back(), std::vector<std::string>{"badauth"});
+    EXPECT_FALSE(UpdatedAfter(15));
+    RunUpdateNowCycle();
+    fake::SetSetting("okbody", "good");  // not part of what the provider refused
+    EXPECT_FALSE(UpdatedAfter(600));
+    EXPECT_EQ(EventIds(), std::vector<uint32_t>{MSG_REFUSED_ACCOUNT});
+    fake::SetSetting("password", "right");
+    EXPECT_TRUE(UpdatedAfter(15));
+}
+
+// A wait code holds the next request 30 minutes, whatever asks sooner.
+TEST_F(ProviderSettings, AWaitCodeHoldsTheRecordHalfAnHour) {
+    fake::SetSetting("interval", "0");
+    fake::SetSetting("retry", "15");
+    state.response.chunks = {"dnserr"};
+    ASSERT_TRUE(UpdatedAfter(15));
+    NoteResume();
+    EXPECT_FALSE(UpdatedAfter(1785));
+    EXPECT_TRUE(UpdatedAfter(15));
+    EXPECT_EQ(EventIds(), (std::vector<uint32_t>{MSG_PROVIDER_WAIT, MSG_PROVIDER_WAIT}));
+}
+
+// Updates asked for come a minute after the last request at the soonest,
+// folded into one.
+TEST_F(ProviderSettings, UpdatesAskedForAreSpacedAMinuteApart) {
+    state.response.chunks = {"good"};
+    ASSERT_TRUE(UpdatedAfter(15));
+    state.tick += 30000;
+    RunUpdateNowCycle();
+    RunUpdateNowCycle();
+    EXPECT_EQ(Updates(), 1u);
+    EXPECT_FALSE(UpdatedAfter(15));
+    EXPECT_TRUE(UpdatedAfter(15));
+    EXPECT_FALSE(UpdatedAfter(15));
 }
 
 // ---- checkurl and force --------------------------------------------------
@@ -134,22 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CheckUrl,
     ::testing::Values(
         CheckRow{"Unchanged", "192.0.2.1\n", "", 15, false, false, MSG_ADDRESS_UNCHANGED},
+        CheckRow{"UnchangedInASentence", "<p>Your address is 192.0.2.1.</p>", "", 15, false, false,
+                 MSG_ADDRESS_UNCHANGED},
         CheckRow{"Changed", "192.0.2.2", "", 15, false, true, MSG_URL_FETCHED},
         CheckRow{"CheckFails", "192.0.2.2", "", 15, true, false, MSG_ADDRESS_UNCHECKED},
         CheckRow{"ForcedAfterItsDays", "192.0.2.1", "1", 86401, false, true, MSG_URL_FETCHED},
         CheckRow{"ForceZeroOnlyOnChange", "192.0.2.1", "0", 86401 * 40, false, false,
                  MSG_ADDRESS_UNCHANGED}),
     [](const ::testing::TestParamInfo<CheckRow>& info) { return std::string(info.param.name); });
-
-TEST_F(ProviderSettings, TheAddressIsTheFirst64BytesTrimmed) {
-    fake::SetSetting("checkurl", kCheckUrl);
-    fake::SetSetting("interval", "0");
-    state.responsesByUrl[kCheckUrl].chunks = {"\r\n " + std::string(70, 'a')};
-    state.response.chunks = {"good"};
-    ASSERT_TRUE(UpdatedAfter(15));
-    state.responsesByUrl[kCheckUrl].chunks = {"\t" + std::string(61, 'a') + "  \r\nzz"};
-    EXPECT_FALSE(UpdatedAfter(15));  // both are 61 a's
-}
 
 // ---- agent, credentials, proxy ------------------------------------------
 
@@ -193,6 +229,21 @@ INSTANTIATE_TEST_SUITE_P(
         RequestRow{"NamedProxy", "", "", "", "127.0.0.1:3128", "(none)", "",
                    platform::ProxyMode::Named, "127.0.0.1:3128"}),
     [](const ::testing::TestParamInfo<RequestRow>& info) { return std::string(info.param.name); });
+
+// A value longer than the longest is never sent cut: it is a settings
+// error, recorded once per change of the texts, and nothing is sent.
+TEST_F(ProviderSettings, AnOverlongPasswordIsASettingsErrorAndNothingIsSent) {
+    fake::SetSetting("interval", "0");
+    fake::SetSetting("user", "alice");
+    fake::SetSetting("password", std::string(256, 'p'));
+    EXPECT_FALSE(UpdatedAfter(15));
+    EXPECT_FALSE(UpdatedAfter(15));
+    EXPECT_EQ(EventIds(), std::vector<uint32_t>{MSG_SETTING_TOO_LONG});
+    EXPECT_EQ(state.eventStrings.back(), std::vector<std::string>{"password"});
+    fake::SetSetting("password", std::string(255, 'p'));
+    state.response.chunks = {"good"};
+    EXPECT_TRUE(UpdatedAfter(15));
+}
 
 // ---- several records ------------------------------------------------------
 
@@ -254,6 +305,7 @@ struct AddressRow {
     std::vector<std::string> checkBody;  // what the check answers
     std::string sent;                    // "" for nothing sent
     uint32_t event;
+    const char* family = "";
 };
 
 class AddressInUrl : public ProviderSettings, public ::testing::WithParamInterface<AddressRow> {};
@@ -262,6 +314,7 @@ TEST_P(AddressInUrl, CarriesTheCheckedAddress) {
     const AddressRow& row = GetParam();
     fake::SetSetting("url", row.url);
     if (row.checkUrl[0]) fake::SetSetting("checkurl", row.checkUrl);
+    fake::SetSetting("family", row.family);
     state.responsesByUrl[kCheckUrl].chunks = row.checkBody;
     if (row.checkBody.empty()) state.responsesByUrl[kCheckUrl].status = 503;
     state.localIpv6 = {{{0x2a, 0x01, 0x04, 0xf8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, true, false,
@@ -288,7 +341,17 @@ INSTANTIATE_TEST_SUITE_P(
                    MSG_ADDRESS_UNCHECKED},
         AddressRow{"NoCheck", "http://127.0.0.1/u?myip={address}", "", {}, "", MSG_ADDRESS_UNCHECKED},
         AddressRow{"TooLongOnceReplaced", "http://127.0.0.1/u?" + std::string(990, 'x') + "={address}",
-                   kCheckUrl, {std::string(64, 'a')}, "", MSG_URL_OPEN_FAILED},
+                   kCheckUrl, {"1111:2222:3333:4444:5555:6666:7777:8888"}, "", MSG_URL_OPEN_FAILED},
+        // What an answer adds to the address never reaches the update.
+        AddressRow{"OnlyTheAddressOfTheAnswer", "http://127.0.0.1/u?myip={address}", kCheckUrl,
+                   {"93.184.216.34&hostname=other.example"}, "http://127.0.0.1/u?myip=93.184.216.34",
+                   MSG_URL_FETCHED},
+        AddressRow{"ALoginPageIsNoAddress", "http://127.0.0.1/u?myip={address}", kCheckUrl,
+                   {"<html><form>Please log in</form></html>"}, "", MSG_ADDRESS_UNCHECKED},
+        AddressRow{"TheOtherFamilyIsNoAddress", "http://127.0.0.1/u?myip={address}", kCheckUrl,
+                   {"2001:db8::7"}, "", MSG_ADDRESS_UNCHECKED, "4"},
+        AddressRow{"Local6CannotAnswerForIpv4", "http://127.0.0.1/u?myip={address}", "local6", {}, "",
+                   MSG_LOCAL6_NOT_IPV4, "4"},
         // The trail byte of a double-byte character is no brace.
         AddressRow{"NotAfterALeadByte", "http://127.0.0.1/u?name=\x83{address}", kCheckUrl,
                    {"192.0.2.1"}, "http://127.0.0.1/u?name=\x83{address}", MSG_URL_FETCHED}),

@@ -92,6 +92,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {MSG_HTTP_STATUS_NOT_OK, MSG_HTTP_EMPTY_RESPONSE}, ""},
         OutcomeRow{"SecondReadFindsTheBody",
                    [] { state.response.chunks = {"", "late"}; }, {MSG_URL_FETCHED}, "late"},
+        // A body that ends before its declared length is no answer.
+        OutcomeRow{"BodyShorterThanDeclared",
+                   [] {
+                       state.response.chunks = {"good 192.0.2.1"};
+                       state.response.declaredLength = 5000;
+                   },
+                   {MSG_REPLY_CUT}, "good 192.0.2.1"},
+        OutcomeRow{"NoContent", [] { state.response.status = 204; }, {MSG_URL_FETCHED}, ""},
         OutcomeRow{"NoResponse",
                    [] { state.response.outcome = platform::OpenOutcome::NoResponse; },
                    {MSG_URL_OPEN_FAILED}, std::nullopt},

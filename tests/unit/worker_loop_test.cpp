@@ -71,12 +71,13 @@ TEST_F(WorkerLoop, ASealMadeBeforeTheWorkerRunsIsNeverLifted) {
     EXPECT_EQ(state.statusLines.size(), 1u);
 }
 
-// "Update now" runs at once, whatever the interval; asked for again and
-// again during a request, it gives one more update after it.
+// "Update now" runs at once, whatever the interval, but a minute after the
+// record's last request at the soonest; asked for again and again meanwhile,
+// it gives one more update.
 TEST_F(WorkerLoop, UpdateNowRequestsDuringARequestFoldIntoOne) {
     fake::SetSetting("url", "http://127.0.0.1/update");
     state.response.chunks = {"ok"};
-    state.timeoutsBeforeStop = 3;
+    state.timeoutsBeforeStop = 6;
     ASSERT_EQ(CreateWorkerEvents(), 0u);
     state.duringRequest = [] {
         state.duringRequest = nullptr;
@@ -85,10 +86,11 @@ TEST_F(WorkerLoop, UpdateNowRequestsDuringARequestFoldIntoOne) {
 
     EXPECT_EQ(RunWorker(), 1);
 
-    // The first tick (a new URL), one update for the three asked for, and no
-    // more at the two ticks after it: the interval counts from its end.
+    // The first tick (a new URL), one update for the three asked for at the
+    // fourth tick after it (a minute), and no more at the tick after that:
+    // the interval counts from its end.
     EXPECT_EQ(state.requestedUrls.size(), 2u);
-    EXPECT_EQ(state.waits, 5);
+    EXPECT_EQ(state.waits, 8);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 /* A test helper run under Wine: reads what the tests cannot see from Linux.
      probe messages PROGRAM ID...   message-table text of each ID, as hex ("-" when absent)
      probe version PROGRAM          the version block's fixed versions and strings (UTF-16LE hex)
-     probe icons PROGRAM GROUP      the images of an icon group: WIDTHxHEIGHT@BITS
+     probe icons PROGRAM GROUP      the images of an icon group: WIDTHxHEIGHT@BITS, and
+                                    " unreadable" behind one that Windows cannot load
      probe hold PATH                opens PATH for writing without sharing, until stdin ends
      probe regvalue KEY VALUE       type, byte count and bytes (hex) of a value under HKEY_LOCAL_MACHINE
      probe exitcode COMMANDLINE     runs the command, prints its full exit code
@@ -101,8 +102,17 @@ static int icons(char** argv) {
     const WORD* group = (const WORD*)LockResource(LoadResource(module, found));
     const GroupEntry* entry = (const GroupEntry*)(group + 3);
     for (WORD i = 0; i < group[2]; ++i, ++entry) {
-        printf("%dx%d@%d\n", entry->width ? entry->width : 256, entry->height ? entry->height : 256,
-               entry->bits);
+        int width = entry->width ? entry->width : 256, height = entry->height ? entry->height : 256;
+        /* as Windows draws it: an image it cannot read is said so */
+        HICON icon = (HICON)LoadImageA(module, MAKEINTRESOURCEA(atoi(argv[3])), IMAGE_ICON, width,
+                                       height, 0);
+        ICONINFO info;
+        BITMAP bitmap = {0};
+        int read = icon && GetIconInfo(icon, &info) &&
+                   GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap) &&
+                   bitmap.bmWidth == width;
+        printf("%dx%d@%d%s\n", width, height, entry->bits, read ? "" : " unreadable");
+        if (icon) DestroyIcon(icon);
     }
     FreeLibrary(module);
     return 0;
