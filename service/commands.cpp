@@ -232,6 +232,7 @@ void PrintSettings() {
     Print("user=%s\n", g_user);
     Print("password=%s\n", g_password[0] ? "***" : "");
     Print("proxy=%s\n", g_proxy);
+    if (n.family) Print("family=%d\n", n.family);  // a key newer than the rest: only when set
 }
 }  // namespace
 
