@@ -146,11 +146,17 @@ char* ReadAccessList(const char* path, uint32_t* size);
 // no like. Fails, leaving nothing at path, when like is read-only or
 // anything goes wrong.
 bool WriteFileLike(const char* path, const char* like, const void* data, uint32_t size);
-// A second name, link, for the file at path.
-bool LinkFile(const char* path, const char* link);
-// Puts the file at from in to's place in one step, over an existing to only
-// with replace; refused while anybody holds to open.
-bool MoveFileOver(const char* from, const char* to, bool replace);
+// The file at path held open to be renamed, shared only with readers:
+// while held, nobody else writes, renames or deletes it or renames over it,
+// so its name stays its own. Null when it cannot be held (somebody writes
+// it). Let go with CloseKernelHandle.
+Handle HoldFile(const char* path);
+// Renames the held file to to, over an existing to only with replace. A
+// failure because to exists leaves LastError() kNameTaken.
+bool RenameHeldFile(Handle held, const char* to, bool replace);
+constexpr uint32_t kNameTaken = 183;  // ERROR_ALREADY_EXISTS
+// Gives the file at from the name to, which must be free.
+bool MoveFileTo(const char* from, const char* to);
 bool RemoveFile(const char* path);
 uint32_t ProcessId();
 // Gives the file the private list: SYSTEM and the Administrators only,

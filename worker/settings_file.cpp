@@ -127,6 +127,7 @@ namespace {
 // ---- the rewrite ------------------------------------------------------------
 
 using Bytes = UniqueHandle<char*, FreeBytes>;
+using Held = UniqueHandle<platform::Handle, platform::CloseKernelHandle>;
 
 // A whole file as read, or that there was none.
 struct Snapshot {
@@ -171,7 +172,13 @@ bool RewriteIniValue(const char* file, const char* section, const char* key, con
     for (uint32_t attempt = 0; attempt < kRewriteAttempts; ++attempt) {
         if (attempt > 0) platform::SleepMs(kRewritePauseMs);
         Snapshot current;
-        if (!current.Take(file)) continue;  // held by a program that shares nothing
+        // Held by a program that shares nothing. A missing file is created
+        // only when still missing after a pause: a second writer (or an
+        // editor that deletes before it renames) leaves the name free for
+        // an instant.
+        if (!current.Take(file) || (current.read == platform::FileRead::Missing && attempt == 0)) {
+            continue;
+        }
         const Bytes edited(static_cast<char*>(
             std::malloc(current.size + IniValueRoom(section, key, value))));
         const size_t size = edited ? SetIniValue(current.bytes.Get(), current.size, section, key,
@@ -183,35 +190,33 @@ bool RewriteIniValue(const char* file, const char* section, const char* key, con
             !platform::WriteFileLike(fresh, file, edited.Get(), static_cast<uint32_t>(size))) {
             return false;
         }
-        if (!current.Holds(file)) {  // saved meanwhile: again from the save
-            platform::RemoveFile(fresh);
-            continue;
-        }
+        // Held, the file refuses a save in place, a rename over it and a
+        // delete: the editor says so and can save again, where a save that
+        // landed between a last look and a replace would be lost unseen.
+        // The name stays the held file's, so the last look goes by it.
+        // Windows lets nobody replace a held file, so it is renamed aside
+        // and the new one takes the free name, never over a file.
         const bool exists = current.read == platform::FileRead::Read;
-        // A second name for the file keeps what it holds at the moment of the
-        // replace, so that a save that lands after the last look is still
-        // found. (One left by a refused try goes first; one that holds
-        // another text is a save kept there, and stays.)
-        if (exists && current.Holds(kept)) platform::RemoveFile(kept);
-        const bool linked = exists && platform::LinkFile(file, kept);
-        if (platform::MoveFileOver(fresh, file, exists)) {
-            if (!linked || current.Holds(kept)) {
-                if (linked) platform::RemoveFile(kept);
-                return true;
-            }
-            // A save landed between the last look and the replace: put the
-            // saved file back (a reader may hold the file a moment) and start
-            // again from it. Should that never work, the save stays beside
-            // the file under the second name.
-            for (uint32_t tries = 1; !platform::MoveFileOver(kept, file, true); ++tries) {
-                if (tries == kRewriteAttempts) return false;
-                platform::SleepMs(kRewritePauseMs);
-            }
-            continue;
+        Held held(exists ? platform::HoldFile(file) : nullptr);
+        const bool aside = !exists || (held && current.Holds(file) &&
+                                       platform::RenameHeldFile(held.Get(), kept, true));
+        if (aside && platform::MoveFileTo(fresh, file)) {
+            held.Reset();
+            if (exists) platform::RemoveFile(kept);
+            return true;
         }
-        // Held open by a program writing it: again from what it leaves.
         platform::RemoveFile(fresh);
-        if (linked) platform::RemoveFile(kept);
+        if (exists && aside) {
+            // Back under its name; when that is taken, an editor saved in
+            // the instant it was free: its file stands, and the next
+            // attempt starts from it.
+            if (platform::RenameHeldFile(held.Get(), file, false) ||
+                platform::LastError() != platform::kNameTaken) {
+                return false;
+            }
+            held.Reset();
+            platform::RemoveFile(kept);
+        }
     }
     return false;
 }

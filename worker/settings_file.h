@@ -27,13 +27,14 @@ size_t IniValueRoom(const char* section, const char* key, const char* value);
 size_t SetIniValue(const char* text, size_t size, const char* section, const char* key,
                    const char* value, char* out);
 
-// Sets key in section of the settings file to value. The new text is written
-// beside the file (file.<process>.writing), with its access list and
-// attributes, and put
-// in its place in one step, so the file on disk is always the old one or the
-// new one; a save that lands meanwhile is not undone: the rewrite starts
-// again from it. false, the file untouched, when the rewrite cannot
-// complete.
+// Sets key in section of the settings file to value. The new text is
+// written beside the file (file.<process>.writing), with its access list
+// and attributes; then the file is held, so that no save lands unseen,
+// renamed aside (file.<process>.replaced), and the new file takes the free
+// name: the file on disk is the old one or the new one, or for that
+// instant none. A save is never undone: one that lands before the hold
+// makes the rewrite start again from it, one that lands while the name is
+// free stands. false, the file untouched, when the rewrite cannot complete.
 bool RewriteIniValue(const char* file, const char* section, const char* key, const char* value);
 
 // Gives back memory of std::malloc (a plain function, for the handle holder).

@@ -29,7 +29,8 @@ std::string Key(const std::string& file, const char* section, const char* key) {
 }
 
 // Handles handed out by the fake: addresses of these tags.
-char kEventTag, kNowTag, kFileTag, kRootTag, kRequestTag;
+char kEventTag, kNowTag, kFileTag, kRootTag, kRequestTag, kHeldTag;
+std::string g_held;  // the name of the file HoldFile holds
 }  // namespace
 
 // The scripted answer to the request under way.
@@ -133,7 +134,8 @@ uint32_t WaitForWork(Handle stop, Handle, uint32_t milliseconds) {
     return WaitForEvent(stop, milliseconds);
 }
 void CloseKernelHandle(Handle handle) {
-    if (handle) --state.liveEvents;
+    if (handle == &fake::kHeldTag) state.heldOpen.erase(fake::g_held);
+    else if (handle) --state.liveEvents;
 }
 uint32_t TickCount() { return state.tick; }
 uint32_t LastError() { return state.lastError; }
@@ -337,6 +339,22 @@ FileRead ReadWholeFile(const char* path, uint32_t limit, char** bytes, uint32_t*
     return FileRead::Read;
 }
 
+Handle HoldFile(const char* path) {
+    Step("hold", path);
+    fake::g_held = path;
+    return Found(path) && state.heldOpen.insert(path).second ? &fake::kHeldTag : nullptr;
+}
+
+bool RenameHeldFile(Handle, const char* to, bool replace) {
+    Step("rename", to);
+    state.lastError = kNameTaken;
+    if (!replace && state.disk.count(to)) return false;
+    state.disk[to] = Found(fake::g_held.c_str());
+    state.disk.erase(fake::g_held);
+    state.heldOpen.erase(fake::g_held);
+    return state.heldOpen.insert(fake::g_held = to).second;
+}
+
 bool WriteFileLike(const char* path, const char* like, const void* data, uint32_t size) {
     Step("write", path);
     const auto model = Found(like);
@@ -348,18 +366,10 @@ bool WriteFileLike(const char* path, const char* like, const void* data, uint32_
     return true;
 }
 
-bool LinkFile(const char* path, const char* link) {
-    Step("link", link);
-    const auto file = Found(path);
-    if (!file || state.linksFail || state.disk.count(link)) return false;
-    state.disk[link] = file;
-    return true;
-}
-
-bool MoveFileOver(const char* from, const char* to, bool replace) {
+bool MoveFileTo(const char* from, const char* to) {
     Step("move", to);
     const auto file = Found(from);
-    if (!file || state.heldOpen.count(to) || (!replace && state.disk.count(to))) return false;
+    if (!file || state.heldOpen.count(from) || state.disk.count(to)) return false;
     state.disk.erase(from);
     state.disk[to] = file;
     return true;
@@ -367,7 +377,7 @@ bool MoveFileOver(const char* from, const char* to, bool replace) {
 
 bool RemoveFile(const char* path) {
     Step("remove", path);
-    return state.disk.erase(path) > 0;
+    return !state.heldOpen.count(path) && state.disk.erase(path) > 0;
 }
 
 uint32_t ProcessId() { return 4242; }

@@ -77,17 +77,15 @@ struct State {
 
     std::vector<platform::LocalIpv6Address> localIpv6;  // this machine's IPv6 addresses
 
-    // Whole files (the settings file's rewrite), by name; the names of one
-    // file (hard links) share it, so a save in place shows under each.
+    // Whole files (the settings file's rewrite), by name.
     struct File {
         std::string text;
         bool readOnly = false;
         std::string list = "inherited";  // "private" once given the private list
     };
     std::map<std::string, std::shared_ptr<File>> disk;
-    std::set<std::string> heldOpen;  // names a program holds open: nothing moves over them
+    std::set<std::string> heldOpen;  // open by a program or HoldFile: no move over, remove, hold
     size_t freeBytes = SIZE_MAX;     // a new file larger than this does not fit
-    bool linksFail = false;          // a volume without hard links
     // Runs before each whole-file operation with its name and path, such as
     // "move C:\\p\\pelkor.ini": the moment for a racing save.
     std::function<void(const std::string& step)> onStep;

@@ -71,11 +71,21 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- RewriteIniValue over the fake's files -------------------------------
 
 const char kIni[] = "C:\\p\\pelkor.ini";
+const std::string kFresh = std::string(kIni) + ".4242.writing";
+const std::string kKept = std::string(kIni) + ".4242.replaced";
 const std::string kUserText = "[setting]\r\nurl=old\r\n\r\n[log]\r\nlastlog=1\r\n";
 const std::string kSavedText = "[setting]\r\nurl=new\r\n\r\n[log]\r\nlastlog=1\r\n";
 
-// The user's editor saving in place: under every name of the file.
-void SaveNew() { state.disk.at(kIni)->text = kSavedText; }
+// The user's editor saving: in place (into a new file where the name is
+// free), or by renaming a new file over the name.
+void SaveInPlace() {
+    auto& file = state.disk[kIni];
+    (file ? file : file = std::make_shared<fake::State::File>())->text = kSavedText;
+}
+void SaveByRename() {
+    state.disk.erase(kIni);
+    SaveInPlace();
+}
 
 // Runs action once, at the nth step named so.
 void AtStep(const std::string& step, int nth, void (*action)()) {
@@ -118,12 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteRow{"TheStatusLineIsWritten", [] {}, true, kWritten},
         RewriteRow{"AMissingFileIsCreated", [] { state.disk.clear(); }, true,
                    "[log]\r\nlastlog=2\r\n"},
-        // The second read of the file is the last look before the replace.
-        RewriteRow{"ASaveBeforeTheLastLookIsKept",
-                   [] { AtStep(std::string("read ") + kIni, 2, SaveNew); }, true,
-                   kSavedAndWritten},
-        RewriteRow{"ASaveBetweenTheLastLookAndTheReplaceIsKept",
-                   [] { AtStep(std::string("move ") + kIni, 1, SaveNew); }, true, kSavedAndWritten},
+        // Back at the second look, as after a second writer's swap.
+        RewriteRow{"AFileMissingForAnInstantIsNotCreatedAnew",
+                   [] {
+                       state.disk.clear();
+                       AtStep(std::string("read ") + kIni, 2, SaveInPlace);
+                   },
+                   true, kSavedAndWritten},
         RewriteRow{"AFullDiskLeavesTheOldBytes", [] { state.freeBytes = 10; }, false, kUserText},
         RewriteRow{"AReadOnlyFileStays", [] { state.disk.at(kIni)->readOnly = true; }, false,
                    kUserText},
@@ -139,9 +150,69 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteRow{"ALargerFileThanAnySettingsIsLeftAlone",
                    [] { state.disk.at(kIni)->text.append(kSettingsFileLimit, ';'); }, false,
                    kUserText + std::string(kSettingsFileLimit, ';')},
-        RewriteRow{"WithoutHardLinksTheRewriteStillCompletes", [] { state.linksFail = true; },
-                   true, kWritten}),
+        // A scanner holding the new file: the old one is put back.
+        RewriteRow{"AFailedMoveLeavesTheOldFile",
+                   [] {
+                       state.heldOpen.insert(kFresh);
+                       AtStep("remove " + kFresh, 1, [] { state.heldOpen.clear(); });
+                   },
+                   false, kUserText},
+        RewriteRow{"ALeftoverIsNoObstacle",
+                   [] { state.disk[kKept] = std::make_shared<fake::State::File>(); }, true,
+                   kWritten}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct RaceRow {
+    const char* name;
+    std::string step;
+    int nth;
+    bool refused;
+    std::string text;  // the file afterwards
+};
+
+class Race : public ::testing::TestWithParam<std::tuple<void (*)(), RaceRow>> {};
+
+// The user saves from a step of the rewrite on: again at each later step
+// while the name is held, and after the rewrite if never let in.
+TEST_P(Race, TheUsersSaveStands) {
+    void (*const save)() = std::get<0>(GetParam());
+    const RaceRow& row = std::get<1>(GetParam());
+    fake::Reset();
+    state.disk[kIni] = std::make_shared<fake::State::File>(fake::State::File{kUserText});
+    int seen = 0;
+    bool pending = false, saved = false, refused = false;
+    state.onStep = [&](const std::string& now) {
+        pending = pending || (now == row.step && ++seen == row.nth);
+        if (!pending || saved) return;
+        if (state.heldOpen.count(kIni)) refused = true;
+        else save(), saved = true;
+    };
+    EXPECT_TRUE(RewriteIniValue(kIni, "log", "lastlog", "2"));
+    if (!saved) save();
+    EXPECT_EQ(refused, row.refused);
+    EXPECT_EQ(state.disk.at(kIni)->text, row.text);
+    EXPECT_EQ(state.disk.size(), 1u) << "nothing is left beside the file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Race,
+    ::testing::Combine(
+        ::testing::Values(SaveInPlace, SaveByRename),
+        ::testing::Values(
+            RaceRow{"AtTheSnapshot", std::string("read ") + kIni, 1, false, kSavedAndWritten},
+            RaceRow{"AtTheWrite", "write " + kFresh, 1, false, kSavedAndWritten},
+            // Just before the hold: the last look finds it.
+            RaceRow{"AtTheHold", std::string("hold ") + kIni, 1, false, kSavedAndWritten},
+            // The second read is the last look, the file held.
+            RaceRow{"AtTheReread", std::string("read ") + kIni, 2, true, kSavedAndWritten},
+            RaceRow{"AtTheRenameAway", "rename " + kKept, 1, true, kSavedAndWritten},
+            RaceRow{"BetweenTheRenames", std::string("move ") + kIni, 1, false,
+                    kSavedAndWritten},
+            RaceRow{"After", "remove " + kKept, 1, false, kSavedText})),
+    [](const auto& info) {
+        return (std::get<0>(info.param) == SaveInPlace ? "InPlace" : "ByRename") +
+               std::string(std::get<1>(info.param).name);
+    });
 
 // The replace carries the file's list; a new file is private from the start.
 TEST(RewriteList, TheFilesListStaysAndANewFileIsPrivate) {

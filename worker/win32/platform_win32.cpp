@@ -394,16 +394,35 @@ bool WriteFileLike(const char* path, const char* like, const void* data, uint32_
     return whole;
 }
 
-bool LinkFile(const char* path, const char* link) {
-    return CreateHardLinkA(link, path, nullptr) != FALSE;
+Handle HoldFile(const char* path) {
+    // Without FILE_SHARE_WRITE and FILE_SHARE_DELETE nobody opens it to write,
+    // delete or rename it, and nobody renames over a file open at all.
+    const HANDLE held = CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    return held == INVALID_HANDLE_VALUE ? nullptr : held;
 }
 
-// One rename: there is no moment without the file, unlike a replace that
-// moves the old file aside first (Wine's ReplaceFileA does).
-bool MoveFileOver(const char* from, const char* to, bool replace) {
-    const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
-                                : MOVEFILE_WRITE_THROUGH;
-    return MoveFileExA(from, to, flags) != FALSE;
+bool RenameHeldFile(Handle held, const char* to, bool replace) {
+    // FILE_RENAME_INFO, with room for the name.
+    struct {
+        BOOLEAN replace;
+        HANDLE root;
+        DWORD length;
+        WCHAR name[MAX_PATH];  // as long as the ANSI calls take
+    } rename = {static_cast<BOOLEAN>(replace), nullptr, 0, {}};
+    // Vista's, looked up so that the program still loads on XP (like the
+    // IP Helper's); kernel32 is loaded already, no other file stands in.
+    using SetInformation = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+    const UniqueHandle<HMODULE, ReleaseModule> kernel{LoadLibraryA("KERNEL32")};
+    const auto set = reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(GetProcAddress(kernel.Get(), "SetFileInformationByHandle")));
+    const int count = MultiByteToWideChar(CP_ACP, 0, to, -1, rename.name, MAX_PATH);
+    rename.length = static_cast<DWORD>(count - 1) * sizeof(WCHAR);
+    return set && count > 0 && set(held, 3, &rename, sizeof rename);  // FileRenameInfo
+}
+
+bool MoveFileTo(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }

@@ -12,10 +12,11 @@
                                     STOPPED, polled every millisecond
      probe sddl PATH                the access list of a file or folder, as SDDL ("D:...")
      probe setsddl PATH SDDL        gives a file or folder that access list (e.g. a protected one)
-     probe saves INI SECONDS PREFIX PAUSE  a user saving INI in place for SECONDS, PAUSE ms apart,
+     probe saves INI SECONDS PREFIX PAUSE [rename]  a user saving INI in place (or by renaming
+                                    INI.new over it) for SECONDS, PAUSE ms apart,
                                     each time with the next url=PREFIX<n>; a save not back 2 s after
                                     an older one shows counts as undone; also how often it
-                                    found a new status line and had an open refused:
+                                    found a new status line and had a save refused:
                                     "saves=N undone=M lines=K refused=R" */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -276,13 +277,15 @@ static int wait_value(const char* path, const char* name, const char* value, int
     return 0;
 }
 
-static int saves(char** argv) {
+static int saves(int argc, char** argv) {
     const char* path = argv[2];
+    char target[MAX_PATH];
+    snprintf(target, sizeof target, argc > 6 ? "%s.new" : "%s", path);
     DWORD ms = (DWORD)atoi(argv[3]) * 1000, since = GetTickCount();
     int count = 0, undone = 0, lines = 0, refused = 0;
     char text[8192], saved[8192], url[1024] = "", now[1024], status[1024] = "", line[1024];
     while (GetTickCount() - since < ms && count < 9999) {
-        if (read_text(path, text, sizeof text) < 0) return printf("cannot read - %lu\n", GetLastError()), 1;
+        if (read_text(path, text, sizeof text) < 0) continue;  /* missing a moment */
         value_of(text, "lastlog=", line, sizeof line);
         if (strcmp(line, status) != 0) ++lines;  /* the program wrote a status line */
         strcpy(status, line);
@@ -293,9 +296,9 @@ static int saves(char** argv) {
                 ++undone;
                 printf("undone: %s\n", url);
             }
-            if (read_text(path, text, sizeof text) < 0) return printf("cannot read\n"), 1;
+            if (read_text(path, text, sizeof text) < 0) continue;
         }
-        /* Saved in place, as an editor does, with the next URL. */
+        /* Saved, as an editor does, with the next URL. */
         char* at = strstr(text, "\r\nurl=");
         char* end = at ? strstr(at + 2, "\r\n") : NULL;
         if (!end) return printf("no url line\n"), 1;
@@ -303,8 +306,8 @@ static int saves(char** argv) {
         int n = snprintf(saved, sizeof saved, "%.*s\r\nurl=%s%s", (int)(at - text), text, url, end);
         HANDLE file = INVALID_HANDLE_VALUE;
         for (int tries = 0; tries < 100 && file == INVALID_HANDLE_VALUE; ++tries) {
-            file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_EXISTING, 0, NULL);
+            file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               argc > 6 ? CREATE_ALWAYS : OPEN_EXISTING, 0, NULL);
             if (file == INVALID_HANDLE_VALUE) {
                 ++refused;
                 Sleep(1);
@@ -315,6 +318,11 @@ static int saves(char** argv) {
         WriteFile(file, saved, (DWORD)n, &written, NULL);
         SetEndOfFile(file);
         CloseHandle(file);
+        for (int tries = 0; argc > 6 && !MoveFileExA(target, path, MOVEFILE_REPLACE_EXISTING); ++tries) {
+            if (tries == 100) return printf("cannot rename - %lu\n", GetLastError()), 1;
+            ++refused;
+            Sleep(1);
+        }
         ++count;
         Sleep((DWORD)atoi(argv[5]));
     }
@@ -333,7 +341,7 @@ int main(int argc, char** argv) {
     if (argc >= 3 && !strcmp(argv[1], "svcstop")) return svcstop(argv);
     if (argc >= 3 && !strcmp(argv[1], "sddl")) return sddl(argv);
     if (argc >= 4 && !strcmp(argv[1], "setsddl")) return setsddl(argv);
-    if (argc >= 6 && !strcmp(argv[1], "saves")) return saves(argv);
+    if (argc >= 6 && !strcmp(argv[1], "saves")) return saves(argc, argv);
     fprintf(stderr, "usage: probe messages|version|icons|hold|regvalue|exitcode|svctime|svcstop|sddl|setsddl|saves ...\n");
     return 2;
 }
