@@ -80,6 +80,7 @@ struct State {
         std::string text;
         bool readOnly = false;
         std::string list = "inherited";  // "private" once given the private list
+        bool unreadable = false;         // reading it is denied (error 5)
     };
     std::map<std::string, std::shared_ptr<File>> disk;
     std::set<std::string> heldOpen;  // names a program holds open: nothing moves over them
