@@ -1,7 +1,9 @@
-// Console install and remove, and the choice between them and the service.
+// Console install and remove, the one-shot update and the status, and the
+// choice between them and the service.
 #include "service/commands.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "service/scm.h"
@@ -22,6 +24,7 @@ constexpr uint32_t kManagerConnect = 0x1;
 constexpr uint32_t kManagerCreateService = 0x2;
 constexpr uint32_t kServiceAccessForRemove = 0x10000 | 0x20 | 0x4;  // DELETE, STOP, QUERY_STATUS
 constexpr uint32_t kServiceAccessForControl = 0x100;  // SERVICE_USER_DEFINED_CONTROL
+constexpr uint32_t kServiceAccessForQuery = 0x4;      // SERVICE_QUERY_STATUS
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorServiceNotActive = 1062;
@@ -92,6 +95,24 @@ Creation CreateServiceEntryFor(const char* path) {
     return Creation::Created;
 }
 
+// The service's entry with the given access, through the manager handle
+// that manager keeps open; null when either cannot be opened.
+scm::Handle OpenOwnService(scm::ServiceHandle& manager, uint32_t access) {
+    manager.Reset(scm::OpenServiceManager(kManagerConnect));
+    return manager ? scm::OpenServiceEntry(manager.Get(), access) : nullptr;
+}
+
+// Why the service could not be reached, in one line: the words -now and
+// -status share for the errors a user can act on, otherwise for the rest.
+void PrintServiceError(const char* otherwise) {
+    const uint32_t error = scm::LastError();
+    const char* reason = otherwise;
+    if (error == kErrorServiceDoesNotExist) reason = "not installed";
+    if (error == kErrorServiceNotActive) reason = "not running";
+    if (error == kErrorAccessDenied) reason = "access denied";
+    Print("%s: %s - %d\n", kServiceDisplayName, reason, static_cast<int>(error));
+}
+
 }  // namespace
 
 Command SelectCommand(int argc, char** argv) {
@@ -102,6 +123,7 @@ Command SelectCommand(int argc, char** argv) {
     if (EqualsIgnoringAsciiCase(argument + 1, "remove")) return Command::Remove;
     if (EqualsIgnoringAsciiCase(argument + 1, "once")) return Command::Once;
     if (EqualsIgnoringAsciiCase(argument + 1, "now")) return Command::Now;
+    if (EqualsIgnoringAsciiCase(argument + 1, "status")) return Command::Status;
     return Command::Dispatch;
 }
 
@@ -117,6 +139,8 @@ int RunEntry(int argc, char** argv) {
             return RunOnce();
         case Command::Now:
             return RequestUpdate();
+        case Command::Status:
+            return RunStatus();
         case Command::Dispatch:
             break;
     }
@@ -202,19 +226,13 @@ void RemoveService() {
 }
 
 int RequestUpdate() {
-    scm::ServiceHandle manager(scm::OpenServiceManager(kManagerConnect));
-    scm::ServiceHandle service;
-    if (manager) service.Reset(scm::OpenServiceEntry(manager.Get(), kServiceAccessForControl));
+    scm::ServiceHandle manager;
+    scm::ServiceHandle service(OpenOwnService(manager, kServiceAccessForControl));
     if (service && scm::ControlServiceCode(service.Get(), SERVICE_CONTROL_CODE_UPDATE_NOW)) {
         Print("%s: update requested.\n", kServiceDisplayName);
         return 0;
     }
-    const uint32_t error = scm::LastError();
-    const char* reason = "update not requested";
-    if (error == kErrorServiceDoesNotExist) reason = "not installed";
-    if (error == kErrorServiceNotActive) reason = "not running";
-    if (error == kErrorAccessDenied) reason = "access denied";
-    Print("%s: %s - %d\n", kServiceDisplayName, reason, static_cast<int>(error));
+    PrintServiceError("update not requested");
     return 1;
 }
 
@@ -259,4 +277,191 @@ int RunOnce() {
     }
     SelectDnsRecord(1);
     return requested && updated ? 0 : 1;
+}
+
+namespace {
+
+// Texts packed one after another, each ended by a NUL and the list by an
+// empty one: the n-th, or the empty one past the end.
+const char* NthText(const char* texts, uint32_t n) {
+    for (; n > 0 && *texts; --n) texts += std::strlen(texts) + 1;
+    return texts;
+}
+
+// The Service Control Manager's states, from 1; those of kPendingStates
+// are pending. (Literals, not arrays: an array would be aligned, and pay
+// for it.)
+constexpr const char* kServiceStates = "stopped\0start\0stop\0running\0continue\0pause\0paused\0";
+constexpr uint32_t kPendingStates = 1u << 2 | 1u << 3 | 1u << 5 | 1u << 6;
+// What to look at after each refusal, from MSG_REFUSED_ACCOUNT on.
+constexpr const char* kRefusalChecks =
+    "the user name and the password\0the host names\0agent=\0the provider's account page\0"
+    "the plan with the provider\0";
+
+// The URL's scheme and host alone: its user information, port, path, query
+// and fragment may hold a password or a token. The host ends where a path,
+// a query or a fragment begins; what came before an "@" was user
+// information; a ":" after the host, or after an IPv6 host's "]", begins
+// the port.
+void SchemeAndHost(const char* url, char (&shown)[kUrlReadSize]) {
+    char* out = shown;
+    char* host = shown;
+    char* port = nullptr;
+    for (const char* p = url; *p && *p != '/' && *p != '?' && *p != '#' && *p != '\\'; ++p) {
+        if (host == shown && std::strncmp(p, "://", 3) == 0) {
+            std::memcpy(out, p, 3);
+            host = out += 3;
+            p += 2;
+        } else if (*p == '@') {
+            out = host;
+            port = nullptr;
+        } else {
+            *out++ = *p;
+            if (!port && (*p == ']' || (*p == ':' && *host != '['))) port = out - (*p == ':');
+        }
+    }
+    *(port ? port : out) = '\0';
+}
+
+// Which catalogue text the status text is (0: none). The texts with an
+// answer code hold it after their opening 応答: the ASCII that follows the
+// first double-byte characters goes to code, and the text is compared with
+// "%s" in its place. A text misread this way is unknown: no next line.
+uint32_t CatalogueIdOf(const char* text, char (&code)[kMessageTextSize]) {
+    const char* start = text;
+    while (IsLeadByte(*start)) start = NextCharacter(start);
+    size_t length = 0;
+    while (static_cast<signed char>(start[length]) > 0) ++length;
+    CopyCut(code, sizeof code, start, length);
+    char shape[kStatusLineSize];
+    const char* compared = text;
+    if (start > text && length > 0) {
+        CopyCut(shape, sizeof shape, text, start - text);
+        AppendCut(shape, sizeof shape, "%s");
+        AppendCut(shape, sizeof shape, start + length);
+        compared = shape;
+    }
+    const char* format = kCatalogueTexts;
+    for (uint32_t id : kCatalogueIds) {
+        if (std::strcmp(format, compared) == 0) return id;
+        format += std::strlen(format) + 1;
+    }
+    return 0;
+}
+
+// Two bits a month, from 28 days; leap years as they fall until 2099.
+unsigned DaysInMonth(unsigned year, unsigned month) {
+    return 28 + ((0x3BBEECCu >> (2 * (month & 15))) & 3) + (month == 2 && year % 4 == 0);
+}
+
+constexpr uint32_t kProviderWaitSeconds = 30 * 60;
+
+// The next line of a record whose last status line is line, by the rules
+// its schedule follows with the settings read last: nothing where the time
+// cannot be known, never a guess.
+void PrintNextRequest(const char* line, bool running) {
+    unsigned t[6];  // the stamp's year, month, day, hour, minute and second
+    const char* text = line;
+    for (unsigned& value : t) {
+        char* end;
+        value = std::strtoul(text, &end, 10);
+        text = end + (*end != '\0');
+    }
+    char code[kMessageTextSize];
+    const uint32_t id = CatalogueIdOf(text, code);
+    if (id >= MSG_REFUSED_ACCOUNT && id <= MSG_REFUSED_PLAN) {
+        Print("  next: stopped: the provider answered %s; check %s\n", code,
+              NthText(kRefusalChecks, id - MSG_REFUSED_ACCOUNT));
+        return;
+    }
+    // Nothing is due while the service does not run.
+    if (!running) return;
+    if (id == MSG_URL_FETCHING) {
+        Print("  next: under way\n");
+        return;
+    }
+    // The service looks at every tick whether the interval has passed.
+    const uint32_t ticks = g_intervalMs / kWorkerTickMs + (g_intervalMs % kWorkerTickMs != 0);
+    uint32_t seconds = (ticks ? ticks : 1) * (kWorkerTickMs / 1000);
+    // A URL that cannot be opened may be one too long to be sent at all:
+    // no failure whose retry is known.
+    const bool failed = (id >= MSG_HTTP_STATUS_NOT_OK && id <= MSG_REPLY_CUT) ||
+                        (id >= MSG_HTTP_EMPTY_RESPONSE && id <= MSG_ADDRESS_UNCHECKED);
+    if (id == MSG_PROVIDER_WAIT) {
+        // With retry, a wait shorter than the interval may follow it.
+        if (g_retryMs != 0 && seconds > kProviderWaitSeconds) return;
+        if (seconds < kProviderWaitSeconds) seconds = kProviderWaitSeconds;
+    } else if (id != MSG_URL_FETCHED && id != MSG_ADDRESS_UNCHANGED && !(failed && g_retryMs == 0)) {
+        return;
+    }
+    // Seconds carried into minutes, hours and days, days into months.
+    const unsigned day = t[2];
+    t[5] += seconds;
+    for (int i = 5; i > 2; --i) {
+        const unsigned span = i == 3 ? 24 : 60;
+        t[i - 1] += t[i] / span;
+        t[i] %= span;
+    }
+    const bool otherDay = t[2] != day;
+    for (unsigned days; t[2] > (days = DaysInMonth(t[0], t[1]));) {
+        t[2] -= days;
+        t[0] += t[1] / 12;
+        t[1] = t[1] % 12 + 1;
+    }
+    // Shown as "2026/12/09 00:05:00", or from the time on on the same day.
+    platform::LocalTime due;
+    static_assert(sizeof due == sizeof t, "six numbers");
+    std::memcpy(&due, t, sizeof due);
+    char stamp[kStatusLineSize];
+    FormatStatusLine(due, "", stamp);  // "2026/12/09,00:05:00 "
+    char* clock = stamp;
+    while (*clock != ',') ++clock;
+    *clock = ' ';
+    clock[9] = '\0';
+    Print("  next: about %s\n", otherDay ? stamp : clock + 1);
+}
+
+}  // namespace
+
+int RunStatus() {
+    scm::ServiceHandle manager;
+    scm::ServiceHandle service(OpenOwnService(manager, kServiceAccessForQuery));
+    scm::ServiceStatusRecord status{};
+    if (service && scm::QueryServiceState(service.Get(), &status)) {
+        const uint32_t state = status.currentState;
+        Print("%s: %s%s\n", kServiceDisplayName, NthText(kServiceStates, state - 1),
+              (kPendingStates >> (state & 31)) & 1 ? " pending" : "");
+    } else {
+        PrintServiceError("state unknown");
+    }
+    const bool running = status.currentState == SERVICE_STATE_RUNNING;
+
+    // The profile functions read an unreadable file as an empty one: look
+    // first, rather than show its records as having none.
+    ComputeLocations();
+    char* bytes = nullptr;
+    uint32_t size = 0;
+    if (platform::ReadWholeFile(g_settingsPath, kSettingsFileLimit, &bytes, &size) ==
+        platform::FileRead::Failed) {
+        Print("%s: %s cannot be read - %d\n", kServiceDisplayName, g_settingsPath,
+              static_cast<int>(platform::LastError()));
+        return 1;
+    }
+    std::free(bytes);
+    const uint32_t present = DnsRecordsPresent();
+    for (int record = 1; record <= kDnsRecordCount; ++record) {
+        if (!(present & (1u << record))) continue;
+        ReadDnsRecordSettings(record);
+        if (!UrlIsSet()) continue;
+        char section[16];
+        DnsRecordSection(record, section);
+        char shown[kUrlReadSize];
+        SchemeAndHost(g_currentUrl, shown);
+        Print("[%s] %s\n", section, shown);
+        char line[kStatusLineSize];
+        ReadStatusLine(record, line);
+        Print("  last: %s\n", line[0] ? line : "none");
+        PrintNextRequest(line, running);
+    }
+    return running ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // The program's entry and its console commands: -install and -remove
-// register and remove the service; anything else hands the main thread to
-// the Service Control Manager's dispatcher.
+// register and remove the service, -once, -now and -status update or ask;
+// anything else hands the main thread to the Service Control Manager's
+// dispatcher.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,10 @@ using platform::kModulePathSize;
 constexpr uint32_t kRegistryKeySize = 256;
 constexpr uint32_t kRemovePollMs = 1000;
 
-enum class Command { Install, Remove, Once, Now, Dispatch };
+enum class Command { Install, Remove, Once, Now, Status, Dispatch };
 
 // Only the first argument counts: - or / followed by "install", "remove",
-// "once" or "now", whole, in any ASCII letter case.
+// "once", "now" or "status", whole, in any ASCII letter case.
 Command SelectCommand(int argc, char** argv);
 
 // Process entry: 0 for the console commands whatever happened, 0 after the
@@ -32,3 +33,8 @@ int RunOnce();
 // Asks the installed, running service for an update at once; prints one
 // line saying it was asked or why not; 0 or 1.
 int RequestUpdate();
+// Prints the service's state, then for each DNS record with a URL its
+// scheme and host, its last status line and, where that can be known, when
+// its next request is due; 0 when the service runs and the settings file
+// could be read, else 1.
+int RunStatus();

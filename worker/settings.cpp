@@ -152,8 +152,21 @@ const char* OverlongSetting() {
     return nullptr;
 }
 
-void WriteStatusLine(int record, const char* line) {
-    char key[16] = "lastlog";
+namespace {
+void StatusLineKey(int record, char (&key)[16]) {
+    std::strcpy(key, "lastlog");
     if (record > 1) AppendDecimal(key, sizeof key, record, 1);
+}
+}  // namespace
+
+void WriteStatusLine(int record, const char* line) {
+    char key[16];
+    StatusLineKey(record, key);
     platform::WriteProfileText(kLogSection, key, line, g_settingsPath);
+}
+
+void ReadStatusLine(int record, char (&line)[kStatusLineSize]) {
+    char key[16];
+    StatusLineKey(record, key);
+    platform::ProfileText(kLogSection, key, "", line, sizeof line, g_settingsPath);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "worker/messages.h"
 #include "worker/platform.h"
 
 #include "worker/provider_rules.h"
@@ -74,6 +75,8 @@ void DnsRecordSection(int record, char (&section)[16]);
 uint32_t DnsRecordsPresent();
 // lastlog (record 1) or lastlogN in section [log]; the result is not examined.
 void WriteStatusLine(int record, const char* line);
+// That line as stored, empty when there is none; a longer one is cut.
+void ReadStatusLine(int record, char (&line)[kStatusLineSize]);
 // A URL (or check URL) too long to be requested whole.
 bool IsOverlong(const char* url);
 // The first of okbody, agent, user and password that is longer than the

@@ -332,7 +332,8 @@ FileRead ReadWholeFile(const char* path, uint32_t limit, char** bytes, uint32_t*
     *size = 0;
     const auto file = Found(path);
     if (!file) return FileRead::Missing;
-    if (file->text.size() > limit) return FileRead::Failed;
+    if (file->unreadable) state.lastError = 5;
+    if (file->text.size() > limit || file->unreadable) return FileRead::Failed;
     *bytes = static_cast<char*>(std::malloc(file->text.size() + 1));
     std::memcpy(*bytes, file->text.data(), file->text.size());
     *size = static_cast<uint32_t>(file->text.size());

@@ -82,6 +82,7 @@ struct State {
         std::string text;
         bool readOnly = false;
         std::string list = "inherited";  // "private" once given the private list
+        bool unreadable = false;         // reading it is denied (error 5)
     };
     std::map<std::string, std::shared_ptr<File>> disk;
     std::set<std::string> heldOpen;  // open by a program or HoldFile: no move over, remove, hold
