@@ -14,9 +14,16 @@ include_directories(${CMAKE_SOURCE_DIR})
 # the system DLLs and libgcc's helpers are all they link.
 # (No -fdata-sections: the PE linker script leaves .bss.* sections out of
 # .bss, and the buffers would then take their size in the file.)
-# Link-time optimisation lets -Os work across the worker, the service and
+# Link-time optimisation lets -Oz work across the worker, the service and
 # the seams as one unit: some 2 KB less code, which the size gate needs.
-set(LEAN_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections -flto)
+# -Oz (smaller than -Os by some 250 bytes here) trades speed the service
+# never needs; 32-bit Windows keeps its stack 4-byte aligned, so the code
+# need not align it further (some 90 bytes).
+set(LEAN_OPT -flto -Oz)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND LEAN_OPT -mpreferred-stack-boundary=2)
+endif()
+set(LEAN_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics -ffunction-sections ${LEAN_OPT})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(LEAN_ENTRY _PelkorEntry)
 else()
@@ -70,7 +77,7 @@ function(add_program name worker limit)
     add_executable(${name} ${ARGN} resources/pelkor.rc)
     add_dependencies(${name} message_table)
     target_compile_options(${name} PRIVATE ${LEAN_CXX_OPTIONS})
-    target_link_options(${name} PRIVATE -Os -flto -nostartfiles -nostdlib -Wl,-e,${LEAN_ENTRY}
+    target_link_options(${name} PRIVATE ${LEAN_OPT} -nostartfiles -nostdlib -Wl,-e,${LEAN_ENTRY}
                         -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
     target_link_libraries(${name} PRIVATE ${worker} msvcrt kernel32 advapi32 wininet gcc)
     add_custom_command(TARGET ${name} POST_BUILD

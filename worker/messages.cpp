@@ -65,9 +65,10 @@ const char* CatalogueText(uint32_t id) {
 
 void FormatCatalogueText(uint32_t id, const char* insertion, char (&text)[kMessageTextSize]) {
     const char* format = CatalogueText(id);
-    const char* mark = insertion ? std::strstr(format, "%s") : nullptr;
-    CopyCut(text, sizeof text, format, mark ? static_cast<size_t>(mark - format) : std::strlen(format));
-    if (!mark) return;
+    const char* mark = format;
+    while (*mark && !(insertion && mark[0] == '%' && mark[1] == 's')) ++mark;
+    CopyCut(text, sizeof text, format, static_cast<size_t>(mark - format));
+    if (!*mark) return;
     AppendCut(text, sizeof text, insertion);
     AppendCut(text, sizeof text, mark + 2);
 }

@@ -24,11 +24,17 @@ namespace {
 constexpr size_t kAuthorizationSize = 21 + (kShortSettingSize * 2 + 1) / 3 * 4 + 3;
 
 using InternetHandle = UniqueHandle<platform::Handle, platform::CloseInternetHandle>;
-using CaptureHandle = UniqueHandle<platform::Handle, platform::CloseCaptureFile>;
 
-// The capture file of the request under way. A stop that cannot wait for
-// the worker closes it, so it is only touched under the record lock.
-CaptureHandle g_captureFile;
+// The capture file of the request under way, or null. A stop that cannot
+// wait for the worker closes it, so it is only touched under the record
+// lock. A plain handle, closed where it is left: the program runs no global
+// constructors or destructors.
+platform::Handle g_captureFile;
+
+void CloseCaptureFileLocked() {
+    if (g_captureFile) platform::CloseCaptureFile(g_captureFile);
+    g_captureFile = nullptr;
+}
 
 // The capture of one request. Capture can be switched off for the rest of
 // the request when the file cannot be opened or written, or once a stop has
@@ -46,11 +52,11 @@ struct Capture {
     // warning when that fails. Capture stays on only when it worked.
     bool Open(bool warn) {
         RecordLock lock;
-        g_captureFile.Reset();  // an earlier open of this request, not shared with the new one
+        CloseCaptureFileLocked();  // an earlier open of this request, not shared with the new one
         if (RecordsSealed()) return on = false;
-        g_captureFile.Reset(platform::OpenCaptureFile(path));
+        g_captureFile = platform::OpenCaptureFile(path);
         if (!g_captureFile && warn) RecordEventLocked(MSG_LOGFILE_OPEN_FAILED, SelectedDnsRecord());
-        return on = static_cast<bool>(g_captureFile);
+        return on = g_captureFile != nullptr;
     }
     // A failed write must not cost the request its outcome: warn, stop
     // capturing and go on reading.
@@ -59,15 +65,15 @@ struct Capture {
         RecordLock lock;
         if (RecordsSealed() || !g_captureFile) {
             on = false;
-        } else if (!platform::WriteCaptureFile(g_captureFile.Get(), data, size)) {
+        } else if (!platform::WriteCaptureFile(g_captureFile, data, size)) {
             RecordEventLocked(MSG_LOGFILE_OPEN_FAILED, SelectedDnsRecord());
-            g_captureFile.Reset();
+            CloseCaptureFileLocked();
             on = false;
         }
     }
     void Close() {
         RecordLock lock;
-        g_captureFile.Reset();
+        CloseCaptureFileLocked();
     }
 };
 
@@ -91,9 +97,9 @@ void HandleInternetFailure(uint32_t error, Capture& capture) {
     const size_t length = FailureText(error, text, sizeof text);
     RecordLock lock;
     if (length > 0 && g_captureFile) {
-        platform::WriteCaptureFile(g_captureFile.Get(), text, static_cast<uint32_t>(length));
+        platform::WriteCaptureFile(g_captureFile, text, static_cast<uint32_t>(length));
     }
-    g_captureFile.Reset();
+    CloseCaptureFileLocked();
 }
 
 // The root handle of one request, with the agent, proxy and time-outs of
@@ -114,7 +120,7 @@ platform::Handle OpenRoot(uint32_t* error) {
 
 }  // namespace
 
-void CloseCaptureFile() { g_captureFile.Reset(); }
+void CloseCaptureFile() { CloseCaptureFileLocked(); }
 
 namespace {
 
@@ -291,27 +297,28 @@ bool CheckAddress(const char* checkUrl, int family, char (&address)[kAddressText
     Capture lines(g_captureFlag != 0);  // opened at the first entry that gives no address
     bool opened = false;
     char entry[kUrlReadSize];
-    char why[256];  // a reason, or the start of the library's text
+    // Its line in the capture file: the entry, a blank, why, CR LF.
+    constexpr size_t kWhySize = 256;
+    char line[kUrlReadSize + kWhySize + 2];
     const char* at = checkUrl;
     for (int n = 0; n < kCheckEntries && NextCheckEntry(&at, entry, sizeof entry); ++n) {
-        why[0] = '\0';
+        size_t length = AppendCut(std::strcpy(line, entry), kUrlReadSize + 1, " ");
+        char* const why = line + length;
+        *why = '\0';
         if (IsLocalAddressCheck(entry)) {
             // This machine's own addresses are IPv6 only.
             if (family != 4 && CheckLocalIpv6(address)) return true;
-            const char* text = family == 4 ? kOtherFamily : kNoStableIpv6;
-            CopyCut(why, sizeof why, text, std::strlen(text));
-        } else if (CheckOnline(entry, family, address, why, sizeof why)) {
+            AppendCut(why, kWhySize, family == 4 ? kOtherFamily : kNoStableIpv6);
+        } else if (CheckOnline(entry, family, address, why, kWhySize)) {
             return true;
         }
         if (lines.on) {
             if (!opened) opened = lines.Open(true);
             // The library's texts end in a line end of their own.
-            size_t length = std::strlen(why);
-            while (length > 0 && (why[length - 1] == '\r' || why[length - 1] == '\n')) --length;
-            lines.Write(entry, static_cast<uint32_t>(std::strlen(entry)));
-            lines.Write(" ", 1);
-            lines.Write(why, static_cast<uint32_t>(length));
-            lines.Write("\r\n", 2);
+            length = std::strlen(line);
+            while (line[length - 1] == '\r' || line[length - 1] == '\n') --length;
+            std::memcpy(line + length, "\r\n", 2);
+            lines.Write(line, static_cast<uint32_t>(length + 2));
         }
         if (StopRequested()) break;
     }
