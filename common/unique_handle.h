@@ -4,6 +4,8 @@
 // it; it needs nothing but the language.
 #pragma once
 
+#include <cstdlib>
+
 // Handle: a pointer-sized value whose null means "none" (the seams hand out
 // null for a failed open, INVALID_HANDLE_VALUE included). Closer: a plain
 // function (not a DLL import, whose address is no constant) that gives the
@@ -44,3 +46,7 @@ public:
 private:
     Handle handle_ = Handle();
 };
+
+// The closer of memory of std::malloc (a plain function: msvcrt's free is a
+// DLL import).
+inline void FreeBytes(void* bytes) { std::free(bytes); }

@@ -9,6 +9,7 @@
 #include "service/scm.h"
 #include "service/service.h"
 #include "service/service_control.h"
+#include "worker/folder_access.h"
 #include "worker/messages.h"
 #include "worker/platform.h"
 #include "worker/settings.h"

@@ -25,13 +25,7 @@ struct OwnPath {
 
 // A block of memory of one run (the copy buffer, the installer's command
 // line), freed on every path.
-struct Buffer {
-    void* data;
-    explicit Buffer(uint32_t size) : data(setupos::AllocateBuffer(size)) {}
-    ~Buffer() { setupos::FreeBuffer(data); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-};
+using Buffer = UniqueHandle<void*, setupos::FreeBuffer>;
 
 using setupos::FileHandle;
 
@@ -125,8 +119,8 @@ int BuildSetupFile(int argc, char** argv) {
         !JoinInto(outputPath, sizeof outputPath, own.folder, name, ".exe")) {
         return Fail(kOutputNotCreated);
     }
-    Buffer buffer(kCopyBufferSize);
-    if (!buffer.data) return Fail(kOutputNotCreated);
+    const Buffer buffer(setupos::AllocateBuffer(kCopyBufferSize));
+    if (!buffer.Get()) return Fail(kOutputNotCreated);
     // Held from before the output is opened: when the output is the package
     // by another name, it cannot be opened for writing then, and nothing
     // changes the package until it is copied. One that cannot be held is
@@ -143,7 +137,7 @@ int BuildSetupFile(int argc, char** argv) {
             FinishOutput(output, outputPath, false);
             return Fail(kStubUnreadable);
         }
-        stub = CopyRest(self.Get(), output.Get(), buffer.data);
+        stub = CopyRest(self.Get(), output.Get(), buffer.Get());
     }
     if (stub != CopyResult::Done) {
         FinishOutput(output, outputPath, false);
@@ -157,7 +151,7 @@ int BuildSetupFile(int argc, char** argv) {
         FinishOutput(output, outputPath, false);
         return Fail(package ? kOutputNotCreated : kPackageUnreadable);
     }
-    const CopyResult copied = CopyRest(package.Get(), output.Get(), buffer.data, kPackageOffset);
+    const CopyResult copied = CopyRest(package.Get(), output.Get(), buffer.Get(), kPackageOffset);
     const bool cut = copied == CopyResult::Done && setupos::CutHere(output.Get());
     if (!FinishOutput(output, outputPath, cut)) {
         return Fail(copied == CopyResult::ReadFailed ? kPackageUnreadable : kOutputNotCreated);
@@ -172,8 +166,8 @@ int ExtractPackage() {
     if (!JoinInto(outputPath, sizeof outputPath, own.folder, own.name, ".msi")) {
         return Fail(kExtractNotCreated);
     }
-    Buffer buffer(kCopyBufferSize);
-    if (!buffer.data) return Fail(kExtractNotCreated);
+    const Buffer buffer(setupos::AllocateBuffer(kCopyBufferSize));
+    if (!buffer.Get()) return Fail(kExtractNotCreated);
     FileHandle output = OpenOutput(outputPath, own.full, nullptr);
     if (!output) return Fail(kExtractNotCreated);
 
@@ -185,7 +179,7 @@ int ExtractPackage() {
     // A file shorter than the offset carries an empty package: the seek
     // lands past its end and the first read finds nothing.
     const bool copied = setupos::SeekTo(self.Get(), kPackageOffset) &&
-                        CopyRest(self.Get(), output.Get(), buffer.data) == CopyResult::Done;
+                        CopyRest(self.Get(), output.Get(), buffer.Get()) == CopyResult::Done;
     if (!FinishOutput(output, outputPath, copied)) return Fail(kExtractNotCreated);
     return 0;
 }
@@ -194,8 +188,8 @@ uint32_t LaunchInstaller(const char* commandText) {
     OwnPath own;
     char temp[kPathSize];
     if (setupos::TempFolder(temp, sizeof temp) == 0 || !own.Read()) return kExitTempUnwritable;
-    Buffer buffer(kCopyBufferSize);
-    if (!buffer.data) return kExitTempUnwritable;
+    const Buffer buffer(setupos::AllocateBuffer(kCopyBufferSize));
+    if (!buffer.Get()) return kExitTempUnwritable;
 
     // Destroyed in reverse order: the hold is closed before the package
     // and its folder are removed.
@@ -208,7 +202,7 @@ uint32_t LaunchInstaller(const char* commandText) {
         if (!package) return kExitTempUnwritable;
         FileHandle self(setupos::OpenForReading(own.full));
         if (self && setupos::SeekTo(self.Get(), kPackageOffset)) {
-            copied = CopyRest(self.Get(), package.Get(), buffer.data);
+            copied = CopyRest(self.Get(), package.Get(), buffer.Get());
         }
         if (!package.Close() && copied == CopyResult::Done) copied = CopyResult::WriteFailed;
     }
@@ -224,8 +218,8 @@ uint32_t LaunchInstaller(const char* commandText) {
     // setup's own folder; the command line itself stays "msiexec ...".
     char system[kPathSize], installer[kPathSize];
     const size_t commandSize = strlen(packagePath) + strlen(commandText) + 32;
-    Buffer command(static_cast<uint32_t>(commandSize));
-    char* text = static_cast<char*>(command.data);
+    const Buffer command(setupos::AllocateBuffer(static_cast<uint32_t>(commandSize)));
+    char* text = static_cast<char*>(command.Get());
     if (!text || setupos::SystemFolder(system, sizeof system) == 0 ||
         !JoinInto(installer, sizeof installer, system, "\\msiexec.exe")) {
         return kExitInstallerNotRun;

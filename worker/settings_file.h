@@ -1,6 +1,5 @@
 // The settings file on disk: a status line written into it without costing
-// the user a byte of it, and the rule that tells whether the program's
-// folder is as private as the file's secrets need.
+// the user a byte of it.
 #pragma once
 
 #include <cstddef>
@@ -36,13 +35,3 @@ size_t SetIniValue(const char* text, size_t size, const char* section, const cha
 // makes the rewrite start again from it, one that lands while the name is
 // free stands. false, the file untouched, when the rewrite cannot complete.
 bool RewriteIniValue(const char* file, const char* section, const char* key, const char* value);
-
-// Gives back memory of std::malloc (a plain function, for the handle holder).
-void FreeBytes(char* bytes);
-
-// Whether a folder's access list (a self-relative security descriptor of
-// size bytes, as the platform reads it) lets anybody but SYSTEM, the
-// Administrators and TrustedInstaller add or delete files in the folder or
-// change its list or owner, and so replace a program of it that runs as
-// LocalSystem.
-bool OthersMayWrite(const char* descriptor, size_t size);

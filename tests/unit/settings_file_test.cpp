@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "worker/folder_access.h"
 #include "worker/settings_file.h"
 
 using fake::state;

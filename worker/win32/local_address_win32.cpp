@@ -46,8 +46,6 @@ using GetAdaptersAddressesFunction = ULONG(WINAPI*)(ULONG, ULONG, void*,
 
 constexpr ULONG kVistaLength = offsetof(IP_ADAPTER_ADDRESSES_LH, Ipv6Metric) + sizeof(ULONG);
 
-BOOL ReleaseLibrary(HMODULE module) { return FreeLibrary(module); }
-void ReleaseBlock(void* block) { std::free(block); }
 
 bool HasIpv6Gateway(const IP_ADAPTER_ADDRESSES_LH& adapter) {
     for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* gateway = adapter.FirstGatewayAddress; gateway;
@@ -65,7 +63,7 @@ size_t LocalIpv6Addresses(LocalIpv6Address* list, size_t max) {
     const UINT folder = GetSystemDirectoryA(path, MAX_PATH - sizeof kName);
     if (folder == 0 || folder >= MAX_PATH - sizeof kName) return 0;
     std::memcpy(path + folder, kName, sizeof kName);
-    UniqueHandle<HMODULE, ReleaseLibrary> library(LoadLibraryA(path));
+    UniqueHandle<HMODULE, ReleaseModule> library(LoadLibraryA(path));
     if (!library) return 0;
     const auto getAdaptersAddresses = reinterpret_cast<GetAdaptersAddressesFunction>(
         reinterpret_cast<void*>(GetProcAddress(library.Get(), "GetAdaptersAddresses")));
@@ -75,7 +73,7 @@ size_t LocalIpv6Addresses(LocalIpv6Address* list, size_t max) {
     // a few tries, each with the size the last one asked for. DNS servers
     // are skipped for more than speed: without that flag Wine 8 failed the
     // IPv6-only call with 9852 (DNS_ERROR_NO_DNS_SERVERS).
-    UniqueHandle<void*, ReleaseBlock> block;
+    UniqueHandle<void*, FreeBytes> block;
     ULONG size = 16384;
     ULONG result = ERROR_BUFFER_OVERFLOW;
     for (int tries = 0; tries < 3 && result == ERROR_BUFFER_OVERFLOW; ++tries) {

@@ -17,7 +17,6 @@ namespace platform {
 namespace {
 
 void ReleaseLocal(char* memory) { LocalFree(memory); }
-void ReleaseModule(HMODULE module) { FreeLibrary(module); }
 void CloseInternet(HINTERNET handle) { InternetCloseHandle(handle); }
 
 // FormatMessageA into an allocated buffer, so that a long message is cut
@@ -152,8 +151,8 @@ int ReportEventToLog(uint16_t type, uint32_t messageId, const char* const* strin
 
 namespace {
 
-bool CloseFile(HANDLE file) { return CloseHandle(file) != FALSE; }
-using FileHandle = UniqueHandle<HANDLE, CloseFile>;
+// Every file the worker opens closes as its capture file does.
+using FileHandle = UniqueHandle<HANDLE, CloseCaptureFile>;
 
 // The private list, "D:P(A;;FA;;;SY)(A;;FA;;;BA)", laid out as a self-
 // relative security descriptor: nothing to build or give back at run time.

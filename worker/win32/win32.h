@@ -4,3 +4,7 @@
 #include "common/win32.h"
 
 #include <wininet.h>
+
+// The closer of a library the worker loads for a moment (a plain function:
+// FreeLibrary is a DLL import).
+inline void ReleaseModule(HMODULE module) { FreeLibrary(module); }
