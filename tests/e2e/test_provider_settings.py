@@ -65,21 +65,26 @@ def test_checkurl_sends_an_update_only_when_the_address_changed(wine, programs, 
     assert set(update_paths(server)) == {'/ip', '/nic/update'}
 
 
-def test_check_entries_are_tried_in_turn_and_only_an_address_reaches_the_update(
-        wine, programs, server):
-    # A refused check service, one that answers 503, then one whose answer
-    # carries more than an address: the update gets the address alone.
-    server.address = 'Current IP Address: 93.184.216.34&hostname=other.example'
+@pytest.mark.parametrize('answer, family, update', [
+    # After a refused check service and one that answers 503, JSON whose
+    # address has more behind it: the update gets the address alone.
+    ('{"ip":"93.184.216.34","tail":"&hostname=other.example"}', '', 'myip=93.184.216.34'),
+    ('<html><form>Please log in</form></html>', '', None),  # a hotel's login page
+    ('2001:db8::1', '4', None),  # an IPv6 answer for an A record
+], ids=['json_after_503', 'login_page', 'other_family'])
+def test_only_an_address_from_a_working_check_service_reaches_the_update(
+        wine, programs, server, answer, family, update):
+    server.address = answer
     checks = ' '.join([refused_url(), server.url('/status/503'), server.url('/ip')])
     worker = Worker(wine, programs, url=server.url('/nic/update?myip={address}'), interval=1,
-                    checkurl=checks, log=1).start()
-    worker.wait_for_event(pf.FETCHED)
-    worker.wait_for_status(pf.TEXTS[pf.ADDRESS_UNCHANGED])
+                    checkurl=checks, log=1, family=family).start()
+    worker.wait_for_status(pf.TEXTS[pf.ADDRESS_UNCHANGED if update else pf.ADDRESS_UNCHECKED])
+    lines = worker.capture().splitlines()  # the lines of this check, before the next tick's
     worker.stop()
-    assert update_paths(server).count('/nic/update?myip=93.184.216.34') == 1, update_paths(server)
-    assert [line.split(b' ', 1)[0] for line in worker.capture().splitlines()] == \
-        [c.encode() for c in checks.split()[:2]]
-    assert worker.capture().endswith(b' HTTP 503\r\n')
+    sent = [path for path in update_paths(server) if path.startswith('/nic/')]
+    assert sent == ([f'/nic/update?{update}'] if update else []), update_paths(server)
+    assert [line.split(b' ', 1)[0] for line in lines[:2]] == [c.encode() for c in checks.split()[:2]]
+    assert lines[1].endswith(b' HTTP 503')
 
 
 def test_agent_and_credentials_reach_the_server(wine, programs, server):

@@ -346,6 +346,11 @@ INSTANTIATE_TEST_SUITE_P(
         AddressRow{"OnlyTheAddressOfTheAnswer", "http://127.0.0.1/u?myip={address}", kCheckUrl,
                    {"93.184.216.34&hostname=other.example"}, "http://127.0.0.1/u?myip=93.184.216.34",
                    MSG_URL_FETCHED},
+        // Entries are tried in turn: one without an address (this machine's
+        // is IPv6), then the next.
+        AddressRow{"TheNextCheckEntry", "http://127.0.0.1/u?myip={address}",
+                   "local6 http://127.0.0.1/ip", {"192.0.2.7"}, "http://127.0.0.1/u?myip=192.0.2.7",
+                   MSG_URL_FETCHED, "4"},
         AddressRow{"ALoginPageIsNoAddress", "http://127.0.0.1/u?myip={address}", kCheckUrl,
                    {"<html><form>Please log in</form></html>"}, "", MSG_ADDRESS_UNCHECKED},
         AddressRow{"TheOtherFamilyIsNoAddress", "http://127.0.0.1/u?myip={address}", kCheckUrl,
