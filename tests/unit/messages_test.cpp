@@ -142,17 +142,12 @@ TEST(Catalogue, DataTableAndMessageTableCarryTheSameIdsAndTexts) {
     EXPECT_STREQ(CatalogueText(0xC0001234), "メモリエラー。");
 }
 
-// A message with an insertion: record 1's event carries it, the status line
-// and the others' generic events show it in place.
+// A message's insertion: record 1's event carries it, the status line shows
+// it in place.
 TEST_F(Messages, AnInsertionReachesTheEventAndTheStatusLine) {
     RecordEvent(MSG_REFUSED_HOST, "nohost");
     EXPECT_EQ(state.eventStrings.back(), std::vector<std::string>{"nohost"});
     EXPECT_EQ(fake::StatusLine(), "2012/07/03,09:05:01 応答nohostで停止。ホスト名を確認して下さい。");
-    SelectDnsRecord(2);
-    RecordEvent(MSG_PROVIDER_WAIT, "911");
-    SelectDnsRecord(1);
-    EXPECT_EQ(state.eventStrings.back(),
-              (std::vector<std::string>{"[setting2] ", "応答911で30分待ちます。"}));
 }
 
 TEST(ServiceIdentity, DescriptionIsTheJapaneseTextIn64BytesOfCodePage932) {

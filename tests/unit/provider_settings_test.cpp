@@ -236,12 +236,10 @@ TEST_F(ProviderSettings, AnOverlongPasswordIsASettingsErrorAndNothingIsSent) {
     fake::SetSetting("interval", "0");
     fake::SetSetting("user", "alice");
     fake::SetSetting("password", std::string(256, 'p'));
-    EXPECT_FALSE(UpdatedAfter(15));
-    EXPECT_FALSE(UpdatedAfter(15));
+    EXPECT_FALSE(UpdatedAfter(15) || UpdatedAfter(15));
     EXPECT_EQ(EventIds(), std::vector<uint32_t>{MSG_SETTING_TOO_LONG});
-    EXPECT_EQ(state.eventStrings.back(), std::vector<std::string>{"password"});
+    EXPECT_EQ(state.eventStrings, std::vector<std::vector<std::string>>{{"password"}});
     fake::SetSetting("password", std::string(255, 'p'));
-    state.response.chunks = {"good"};
     EXPECT_TRUE(UpdatedAfter(15));
 }
 
