@@ -16,7 +16,7 @@ bool OnlyLocalChecks(const char* checkUrl);
 
 // The stable address among this machine's own, as text (RFC 5952: lower
 // case, the longest run of zero groups compressed), NUL-terminated in
-// address (at least 65 bytes, as for the check URL's answer); false, and
+// address (kAddressTextSize bytes, as for a check answer's); false, and
 // address empty, when there is none.
 bool CheckLocalIpv6(char* address);
 // The rule itself: a preferred global unicast address of an adapter that is
