@@ -342,10 +342,8 @@ uint32_t CatalogueIdOf(const char* text, char (&code)[kMessageTextSize]) {
         AppendCut(shape, sizeof shape, start + length);
         compared = shape;
     }
-    const char* format = kCatalogueTexts;
     for (uint32_t id : kCatalogueIds) {
-        if (std::strcmp(format, compared) == 0) return id;
-        format += std::strlen(format) + 1;
+        if (std::strcmp(CatalogueText(id), compared) == 0) return id;
     }
     return 0;
 }

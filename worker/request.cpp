@@ -171,8 +171,8 @@ Outcome RunRequest(const char* url) {
     // A status that cannot be queried is no 200. A refused update still has
     // its body read and captured (the provider's page says why), but it is
     // never recorded as fetched. 204 No Content is a success without a body.
-    uint32_t status = 0;
-    if (!platform::QueryHttpStatus(response.Get(), &status)) status = 0;
+    uint32_t status = 0;  // stays 0 when it cannot be queried
+    platform::QueryHttpStatus(response.Get(), &status);
     const bool ok = status == kHttpStatusOk;
     const bool noContent = status == kHttpStatusNoContent;
     if (!ok && !noContent) RecordEvent(MSG_HTTP_STATUS_NOT_OK);
